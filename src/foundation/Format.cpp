@@ -1,0 +1,114 @@
+#include "foundation/Format.h"
+
+#include <cstdio>
+
+namespace calvora {
+namespace {
+
+struct Spec {
+  bool leftAlign = false;
+  bool zeroPad = false;
+  int width = -1;
+  int precision = -1;
+  char type = 0;
+};
+
+std::string Pad(std::string text, const Spec& spec) {
+  if (spec.width < 0 || static_cast<int>(text.size()) >= spec.width) return text;
+  size_t fill = static_cast<size_t>(spec.width) - text.size();
+  if (spec.leftAlign) return text + std::string(fill, ' ');
+  if (spec.zeroPad && spec.type != 's') {
+    size_t signPos = (!text.empty() && text[0] == '-') ? 1 : 0;
+    return text.insert(signPos, std::string(fill, '0'));
+  }
+  return std::string(fill, ' ') + text;
+}
+
+std::string AsText(const FormatArg& arg) {
+  const auto& v = arg.Value();
+  if (auto s = std::get_if<std::string>(&v)) return *s;
+  if (auto i = std::get_if<std::int64_t>(&v)) return std::to_string(*i);
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%g", std::get<double>(v));
+  return buffer;
+}
+
+std::string Render(const FormatArg& arg, const Spec& spec) {
+  const auto& v = arg.Value();
+  char buffer[128];
+  switch (spec.type) {
+    case 'd':
+    case 'u':
+      if (auto i = std::get_if<std::int64_t>(&v)) return Pad(std::to_string(*i), spec);
+      if (auto d = std::get_if<double>(&v)) return Pad(std::to_string(static_cast<std::int64_t>(*d)), spec);
+      return Pad(AsText(arg), spec);
+    case 'x':
+    case 'X':
+      if (auto i = std::get_if<std::int64_t>(&v)) {
+        std::snprintf(buffer, sizeof buffer, spec.type == 'x' ? "%llx" : "%llX",
+                      static_cast<unsigned long long>(*i));
+        return Pad(buffer, spec);
+      }
+      return Pad(AsText(arg), spec);
+    case 'f':
+    case 'e':
+    case 'g': {
+      double d = 0;
+      if (auto i = std::get_if<std::int64_t>(&v)) d = static_cast<double>(*i);
+      else if (auto f = std::get_if<double>(&v)) d = *f;
+      else return Pad(AsText(arg), spec);
+      char pattern[16];
+      std::snprintf(pattern, sizeof pattern, "%%.%d%c", spec.precision < 0 ? 6 : spec.precision, spec.type);
+      std::snprintf(buffer, sizeof buffer, pattern, d);
+      return Pad(buffer, spec);
+    }
+    default: {  // 's'
+      std::string text = AsText(arg);
+      if (spec.precision >= 0 && static_cast<int>(text.size()) > spec.precision)
+        text.resize(static_cast<size_t>(spec.precision));
+      return Pad(text, spec);
+    }
+  }
+}
+
+}  // namespace
+
+std::string FormatText(std::string_view pattern, std::initializer_list<FormatArg> args) {
+  std::string out;
+  out.reserve(pattern.size() + 32);
+  auto next = args.begin();
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    char c = pattern[i];
+    if (c != '%') {
+      out += c;
+      continue;
+    }
+    if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+      out += '%';
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    Spec spec;
+    for (; j < pattern.size() && (pattern[j] == '-' || pattern[j] == '0'); ++j)
+      (pattern[j] == '-' ? spec.leftAlign : spec.zeroPad) = true;
+    for (; j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9'; ++j)
+      spec.width = (spec.width < 0 ? 0 : spec.width * 10) + (pattern[j] - '0');
+    if (j < pattern.size() && pattern[j] == '.') {
+      spec.precision = 0;
+      for (++j; j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9'; ++j)
+        spec.precision = spec.precision * 10 + (pattern[j] - '0');
+    }
+    if (j >= pattern.size() || std::string_view("sduxXfeg").find(pattern[j]) == std::string_view::npos ||
+        next == args.end()) {
+      out += c;  // not a directive we can fill: keep the text
+      continue;
+    }
+    spec.type = pattern[j];
+    out += Render(*next++, spec);
+    i = j;
+  }
+  return out;
+}
+
+}  // namespace calvora

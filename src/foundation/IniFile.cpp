@@ -1,0 +1,121 @@
+#include "foundation/IniFile.h"
+
+#include "foundation/TextFile.h"
+#include "foundation/TextUtil.h"
+
+#include <vector>
+
+namespace calvora {
+namespace {
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::string current;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' || c == '\n') {
+      lines.push_back(current);
+      current.clear();
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) lines.push_back(current);
+  return lines;
+}
+
+bool IsHeader(const std::string& trimmed) {
+  return trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']';
+}
+
+std::string HeaderName(const std::string& trimmed) { return trimmed.substr(1, trimmed.size() - 2); }
+
+bool IsKeyLine(const std::string& line, std::string_view key) {
+  return line.size() > key.size() && line[key.size()] == '=' && SameText(line.substr(0, key.size()), key);
+}
+
+// The writer matches keys loosely, like the platform's profile writer:
+// blanks around the name do not matter.
+bool IsWriterKeyLine(const std::string& line, std::string_view key) {
+  size_t eq = line.find('=');
+  return eq != std::string::npos && SameText(Trim(line.substr(0, eq)), key);
+}
+
+}  // namespace
+
+std::string ReadIniRawValue(std::string_view fileText, std::string_view Section, std::string_view Key) {
+  if (StartsWith(fileText, "\xEF\xBB\xBF")) fileText.remove_prefix(3);
+  const std::vector<std::string> lines = SplitLines(fileText);
+  bool inSection = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string trimmed = Trim(lines[i]);
+    if (IsHeader(trimmed)) {
+      inSection = SameText(HeaderName(trimmed), Section);
+      continue;
+    }
+    if (!inSection || !IsKeyLine(lines[i], Key)) continue;
+    std::string value = lines[i].substr(Key.size() + 1);
+    for (size_t j = i + 1; j < lines.size(); ++j) {
+      const std::string next = Trim(lines[j]);
+      if (next.empty() || IsHeader(next) || next.find('=') != std::string::npos) break;
+      value += next;
+    }
+    return value;
+  }
+  return std::string();
+}
+
+std::string SetIniValue(std::string_view fileText, std::string_view Section, std::string_view Key,
+                        std::string_view Value) {
+  bool bom = StartsWith(fileText, "\xEF\xBB\xBF");
+  if (bom) fileText.remove_prefix(3);
+  std::vector<std::string> lines = SplitLines(fileText);
+  const std::string entry = std::string(Key) + "=" + std::string(Value);
+
+  long sectionStart = -1;
+  size_t sectionEnd = lines.size();  // one past the section's last line
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string trimmed = Trim(lines[i]);
+    if (!IsHeader(trimmed)) continue;
+    if (sectionStart >= 0) {
+      sectionEnd = i;
+      break;
+    }
+    if (SameText(Trim(HeaderName(trimmed)), Section)) sectionStart = static_cast<long>(i);
+  }
+
+  if (sectionStart < 0) {
+    lines.push_back("[" + std::string(Section) + "]");
+    lines.push_back(entry);
+  } else {
+    size_t lastContent = static_cast<size_t>(sectionStart);
+    bool replaced = false;
+    for (size_t i = static_cast<size_t>(sectionStart) + 1; i < sectionEnd; ++i) {
+      if (IsWriterKeyLine(lines[i], Key)) {
+        lines[i] = entry;
+        replaced = true;
+        break;
+      }
+      if (!IsBlank(lines[i])) lastContent = i;
+    }
+    if (!replaced) lines.insert(lines.begin() + static_cast<long>(lastContent) + 1, entry);
+  }
+
+  std::string out = bom ? "\xEF\xBB\xBF" : "";
+  for (const auto& line : lines) out += line + "\r\n";
+  return out;
+}
+
+std::string ReadIniFileValue(const std::string& path, std::string_view Section, std::string_view Key) {
+  if (!FileExists(path)) return std::string();
+  return ReadIniRawValue(ReadTextFile(path), Section, Key);
+}
+
+void WriteIniFileValue(const std::string& path, std::string_view Section, std::string_view Key,
+                       std::string_view Value) {
+  std::string text = FileExists(path) ? ReadBinaryFile(path) : std::string();
+  WriteTextFile(path, SetIniValue(text, Section, Key, Value), false);
+}
+
+}  // namespace calvora

@@ -1,0 +1,128 @@
+#include "foundation/JsonText.h"
+
+#include "foundation/TextUtil.h"
+
+#include <cstdio>
+
+namespace calvora {
+namespace {
+
+void AppendEscape(std::string& out, unsigned code) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "\\u%04x", code);
+  out += buffer;
+}
+
+void WriteString(std::string& out, const std::string& raw) {
+  const std::string text = SanitizeUtf8(raw);
+  out += '"';
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+    } else if (c < 0x20) {
+      AppendEscape(out, c);
+      ++i;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+    } else {
+      size_t len = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : 4;
+      char32_t cp = c & (0xFF >> (len + 1));
+      for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+      if (cp >= 0x10000) {
+        cp -= 0x10000;
+        AppendEscape(out, 0xD800 + (cp >> 10));
+        AppendEscape(out, 0xDC00 + (cp & 0x3FF));
+      } else {
+        AppendEscape(out, cp);
+      }
+      i += len;
+    }
+  }
+  out += '"';
+}
+
+void Write(std::string& out, const TJson& value) {
+  switch (value.type()) {
+    case TJson::value_t::object: {
+      out += '{';
+      bool first = true;
+      for (auto it = value.begin(); it != value.end(); ++it) {
+        if (!first) out += ',';
+        first = false;
+        WriteString(out, it.key());
+        out += ':';
+        Write(out, it.value());
+      }
+      out += '}';
+      break;
+    }
+    case TJson::value_t::array: {
+      out += '[';
+      bool first = true;
+      for (const auto& item : value) {
+        if (!first) out += ',';
+        first = false;
+        Write(out, item);
+      }
+      out += ']';
+      break;
+    }
+    case TJson::value_t::string:
+      WriteString(out, value.get_ref<const std::string&>());
+      break;
+    default:
+      out += value.dump();
+      break;
+  }
+}
+
+}  // namespace
+
+std::string JsonToText(const TJson& value) {
+  std::string out;
+  Write(out, value);
+  return out;
+}
+
+bool TryParseJson(std::string_view text, TJson& value) {
+  value = TJson::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (value.is_discarded()) {
+    value = nullptr;
+    return false;
+  }
+  return true;
+}
+
+std::string JsonValueText(const TJson& value) {
+  switch (value.type()) {
+    case TJson::value_t::string:
+      return value.get_ref<const std::string&>();
+    case TJson::value_t::boolean:
+      return value.get<bool>() ? "true" : "false";
+    case TJson::value_t::null:
+    case TJson::value_t::discarded:
+      return std::string();
+    default:
+      return value.dump();
+  }
+}
+
+bool JsonHas(const TJson& object, std::string_view key) {
+  return object.is_object() && object.find(key) != object.end();
+}
+
+std::string JsonMemberText(const TJson& object, std::string_view key) {
+  if (!object.is_object()) return std::string();
+  auto it = object.find(key);
+  return it == object.end() ? std::string() : JsonValueText(*it);
+}
+
+bool JsonMemberBool(const TJson& object, std::string_view key) {
+  return SameText(JsonMemberText(object, key), "true");
+}
+
+}  // namespace calvora

@@ -1,0 +1,27 @@
+#pragma once
+// The "dpapi:" envelope that protects every secret the programs keep in
+// files: "dpapi:" + Base64 of a machine-bound protected blob.
+#include <string>
+
+namespace calvora {
+
+// Empty for an empty Plain. Throws EAppError "Gizli bilgi sifrelenemedi: "
+// + the system's reason when the machine refuses to protect.
+std::string ProtectSecret(const std::string& Plain);
+// Never throws. Empty text and text without the prefix (plain legacy values)
+// succeed unchanged; malformed, damaged or foreign envelopes fail with an
+// empty Plain.
+bool TryUnprotectSecret(const std::string& Text, std::string& Plain);
+// Throws EAppError "Gizli bilgi okunamadi: Veri gecersiz" on failure.
+std::string UnprotectSecret(const std::string& Text);
+// Text begins with "dpapi:" (case-sensitive).
+bool IsProtectedSecret(const std::string& Text);
+
+// Machine-scope protection without the prefix, for files that hold a raw
+// Base64 blob (service token, saved sign-in).
+bool ProtectMachineScope(const std::string& plain, const std::string& description,
+                         std::string& base64, std::string& error);
+bool UnprotectMachineScope(const std::string& base64, const std::string& description,
+                           std::string& plain);
+
+}  // namespace calvora

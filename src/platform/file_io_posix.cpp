@@ -1,0 +1,111 @@
+#include "platform/file_io.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace calvora::platform {
+namespace {
+
+[[noreturn]] void ThrowErrno(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::string TempNameBeside(const std::string& path) {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  return path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(rng() % 1000000000ULL);
+}
+
+void SyncParentFolder(const std::string& path) {
+  auto parent = std::filesystem::path(path).parent_path();
+  int dfd = open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    (void)fsync(dfd);
+    close(dfd);
+  }
+}
+
+void ReplaceWithMode(const std::string& path, std::string_view data, unsigned mode, bool forceMode) {
+  struct stat existing {};
+  if (!forceMode && stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+  const std::string temp = TempNameBeside(path);
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) ThrowErrno("Dosya yazilamadi: " + path);
+  (void)fchmod(fd, mode);
+  if (!WriteAll(fd, data) || fsync(fd) != 0) {
+    int saved = errno;
+    close(fd);
+    unlink(temp.c_str());
+    errno = saved;
+    ThrowErrno("Dosya yazilamadi: " + path);
+  }
+  close(fd);
+  if (rename(temp.c_str(), path.c_str()) != 0) {
+    int saved = errno;
+    unlink(temp.c_str());
+    errno = saved;
+    ThrowErrno("Dosya yazilamadi: " + path);
+  }
+  SyncParentFolder(path);
+}
+
+}  // namespace
+
+void ReplaceFileAtomically(const std::string& path, std::string_view data, unsigned mode) {
+  ReplaceWithMode(path, data, mode, false);
+}
+
+void WritePrivateFile(const std::string& path, std::string_view data) {
+  ReplaceWithMode(path, data, 0600, true);
+}
+
+bool AppendExclusive(const std::string& path, std::string_view data, std::string_view prefixIfNew) {
+  bool created = false;
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
+    created = fd >= 0;
+    if (fd < 0 && errno == EEXIST) fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  }
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return false;
+  }
+  bool ok = (!created || WriteAll(fd, prefixIfNew)) && WriteAll(fd, data);
+  close(fd);  // also releases the lock
+  return ok;
+}
+
+bool FileModifiedUnix(const std::string& path, double& seconds) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  seconds = static_cast<double>(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec / 1e9;
+  return true;
+}
+
+bool SetFileModifiedUnix(const std::string& path, double seconds) {
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = static_cast<long>((seconds - static_cast<double>(times[1].tv_sec)) * 1e9);
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+}  // namespace calvora::platform

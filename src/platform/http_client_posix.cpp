@@ -1,0 +1,240 @@
+#include "platform/http_client.h"
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <mutex>
+#include <strings.h>
+
+namespace calvora::platform {
+namespace {
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+struct Transfer {
+  const HttpRequest* request = nullptr;
+  HttpResponse* response = nullptr;
+  // request body
+  FilePtr bodyFile;
+  std::int64_t bodyRemaining = 0;
+  std::string_view memoryBody;
+  // response body
+  FilePtr responseFile;
+  bool responseFileFailed = false;
+  std::string localError;
+};
+
+size_t ReadBody(char* buffer, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  size_t room = size * count;
+  if (t->bodyFile) {
+    size_t want = static_cast<size_t>(std::min<std::int64_t>(t->bodyRemaining, static_cast<std::int64_t>(room)));
+    if (want == 0) return 0;
+    size_t got = std::fread(buffer, 1, want, t->bodyFile.get());
+    if (got == 0) {
+      t->localError = "Dosya okunamadi: " + t->request->bodyFile;
+      return CURL_READFUNC_ABORT;
+    }
+    t->bodyRemaining -= static_cast<std::int64_t>(got);
+    return got;
+  }
+  size_t n = std::min(room, t->memoryBody.size());
+  std::memcpy(buffer, t->memoryBody.data(), n);
+  t->memoryBody.remove_prefix(n);
+  return n;
+}
+
+long CurrentStatus(Transfer* t, CURL* curl) {
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  (void)t;
+  return status;
+}
+
+struct WriteContext {
+  Transfer* transfer;
+  CURL* curl;
+};
+
+size_t WriteBody(char* data, size_t size, size_t count, void* user) {
+  auto* ctx = static_cast<WriteContext*>(user);
+  Transfer* t = ctx->transfer;
+  size_t n = size * count;
+  long status = CurrentStatus(t, ctx->curl);
+  if (!t->request->responseFile.empty() && status >= 200 && status < 300) {
+    if (!t->responseFile) {
+      t->responseFile.reset(std::fopen(t->request->responseFile.c_str(), "wb"));
+      if (!t->responseFile) {
+        t->localError = "Dosya yazilamadi: " + t->request->responseFile;
+        return 0;
+      }
+    }
+    if (std::fwrite(data, 1, n, t->responseFile.get()) != n) {
+      t->localError = "Dosya yazilamadi: " + t->request->responseFile;
+      return 0;
+    }
+    return n;
+  }
+  t->response->body.append(data, n);
+  return n;
+}
+
+size_t WriteHeader(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  size_t n = size * count;
+  std::string_view line(data, n);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  if (line.rfind("HTTP/", 0) == 0) {
+    t->response->headers.clear();  // a redirect or 100-continue starts a new set
+    return n;
+  }
+  auto colon = line.find(':');
+  if (colon == std::string_view::npos) return n;
+  std::string_view value = line.substr(colon + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  t->response->headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+  return n;
+}
+
+int Progress(void* user, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow) {
+  auto* t = static_cast<Transfer*>(user);
+  if (t->request->onUploadProgress && ulTotal > 0) t->request->onUploadProgress(ulNow, ulTotal);
+  if (t->request->onDownloadProgress && dlNow > 0) t->request->onDownloadProgress(dlNow, dlTotal);
+  return 0;
+}
+
+}  // namespace
+
+struct HttpClient::Handle {
+  CURL* curl = nullptr;
+  ~Handle() {
+    if (curl) curl_easy_cleanup(curl);
+  }
+};
+
+std::string HttpResponse::Header(std::string_view name) const {
+  for (const auto& [key, value] : headers)
+    if (key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0) return value;
+  return std::string();
+}
+
+HttpClient::HttpClient() : handle_(std::make_unique<Handle>()) {
+  GlobalInit();
+  handle_->curl = curl_easy_init();
+}
+
+HttpClient::~HttpClient() = default;
+
+HttpResponse HttpClient::Send(const HttpRequest& request) {
+  CURL* curl = handle_->curl;
+  if (!curl) throw HttpTransportError("HTTP istemcisi olusturulamadi");
+  curl_easy_reset(curl);  // keeps the connection cache
+
+  HttpResponse response;
+  Transfer t;
+  t.request = &request;
+  t.response = &response;
+  WriteContext writeCtx{&t, curl};
+
+  const bool hasBody = !request.bodyFile.empty() || !request.body.empty() ||
+                       request.method == "POST" || request.method == "PUT" || request.method == "PATCH";
+  std::int64_t bodySize = 0;
+  if (!request.bodyFile.empty()) {
+    t.bodyFile.reset(std::fopen(request.bodyFile.c_str(), "rb"));
+    if (!t.bodyFile) throw HttpTransportError("Dosya okunamadi: " + request.bodyFile);
+    std::fseek(t.bodyFile.get(), 0, SEEK_END);
+    std::int64_t fileSize = ftello(t.bodyFile.get());
+    std::int64_t offset = std::min(std::max<std::int64_t>(request.bodyOffset, 0), fileSize);
+    bodySize = request.bodyLength < 0 ? fileSize - offset : std::min(request.bodyLength, fileSize - offset);
+    fseeko(t.bodyFile.get(), offset, SEEK_SET);
+    t.bodyRemaining = bodySize;
+  } else {
+    t.memoryBody = request.body;
+    bodySize = static_cast<std::int64_t>(request.body.size());
+  }
+
+  curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs_);
+  // Stall detection instead of a total time-out.
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, responseTimeoutMs_ / 1000));
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &writeCtx);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, WriteHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024L);
+  curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024L);
+  if (request.onUploadProgress || request.onDownloadProgress) {
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+  }
+
+  if (hasBody) {
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadBody);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bodySize));
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+  } else if (request.method == "HEAD") {
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  } else if (request.method != "GET") {
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+  }
+
+  curl_slist* headers = nullptr;
+  for (const auto& [name, value] : request.headers)
+    headers = curl_slist_append(headers, (name + ": " + value).c_str());
+  headers = curl_slist_append(headers, "Expect:");
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+
+  CURLcode rc = curl_easy_perform(curl);
+  curl_slist_free_all(headers);
+  if (t.responseFile && std::fflush(t.responseFile.get()) != 0 && t.localError.empty())
+    t.localError = "Dosya yazilamadi: " + request.responseFile;
+  t.responseFile.reset();
+  if (rc != CURLE_OK) {
+    std::string reason = !t.localError.empty() ? t.localError : curl_easy_strerror(rc);
+    throw HttpTransportError(reason);
+  }
+  if (!t.localError.empty()) throw HttpTransportError(t.localError);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  response.status = static_cast<int>(status);
+  return response;
+}
+
+std::string UrlEncode(std::string_view text) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (unsigned char c : text) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+        std::string_view("!$'()*-.@_").find(static_cast<char>(c)) != std::string_view::npos) {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+}  // namespace calvora::platform

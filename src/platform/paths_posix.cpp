@@ -1,0 +1,82 @@
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace calvora::platform {
+
+std::optional<std::string> GetEnv(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+std::string EnvOr(const std::string& name, const std::string& fallback) {
+  auto value = GetEnv(name);
+  return value ? *value : fallback;
+}
+
+std::string ExecutablePath() {
+  std::error_code ec;
+  auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : path.string();
+}
+
+std::string ExecutableDir() {
+  return std::filesystem::path(ExecutablePath()).parent_path().string();
+}
+
+std::string ProgramDataDir() {
+  auto value = GetEnv("PROGRAMDATA");
+  return value ? *value : "/var/lib";
+}
+
+static std::string HomeDir() {
+  if (auto home = GetEnv("HOME"); home && !home->empty()) return *home;
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/tmp";
+}
+
+std::string AppDataDir() {
+  if (auto value = GetEnv("APPDATA")) return *value;
+  if (auto xdg = GetEnv("XDG_CONFIG_HOME"); xdg && !xdg->empty()) return *xdg;
+  return HomeDir() + "/.config";
+}
+
+std::string UserTempDir() {
+  std::string base = EnvOr("TMPDIR", "");
+  if (base.empty()) base = "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::string dir = base + "/calvora-" + std::to_string(getuid());
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return base;
+  // A folder someone else planted under our name must not receive secrets.
+  struct stat st {};
+  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+    return base;
+  if ((st.st_mode & 0777) != 0700) chmod(dir.c_str(), 0700);
+  return dir;
+}
+
+std::string ComputerName() {
+  if (auto value = GetEnv("COMPUTERNAME"); value && !value->empty()) return *value;
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return std::string();
+  return name;
+}
+
+std::string SystemErrorText(int errorNumber) {
+  char buffer[256] = {};
+  // GNU strerror_r returns the text pointer.
+  return strerror_r(errorNumber, buffer, sizeof buffer);
+}
+
+std::string LastSystemErrorText() { return SystemErrorText(errno); }
+
+char PathSeparator() { return '/'; }
+
+}  // namespace calvora::platform
