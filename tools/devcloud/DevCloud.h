@@ -1,0 +1,92 @@
+#pragma once
+// The local cloud emulator: Google OAuth and Drive v3, and the account
+// directory's sign-in and realtime database, served on loopback. Tests run it
+// in-process; the demo runs it as the program calvora-devcloud.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <string>
+#include <vector>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace calvora::devcloud {
+
+class GoogleState;            // GoogleRoutes.cpp
+class AccountDirectoryState;  // AccountRoutes.cpp
+
+// What a matching request gets instead of its normal answer.
+struct FaultRule {
+  enum class Kind { Status, DropRequest, DropResponse, Delay };
+  Kind kind = Kind::Status;
+  std::string method;       // empty: any method
+  std::string pathPattern;  // ECMAScript regex searched in the path; empty: any
+  int remaining = 1;        // how many requests it still hits
+  int status = 503;         // Kind::Status
+  std::string reason;       // Google error reason ("backendError", "rateLimitExceeded", ...)
+  std::int64_t afterBytes = 0;  // Drop*: bytes of the body that pass before the cut
+  int delayMs = 0;              // Kind::Delay
+};
+
+class DevCloud {
+ public:
+  // Content (uploaded files, revisions, database) lives below `dataDir`.
+  explicit DevCloud(std::string dataDir);
+  ~DevCloud();
+  DevCloud(const DevCloud&) = delete;
+  DevCloud& operator=(const DevCloud&) = delete;
+
+  // Listens on 127.0.0.1:`port` (0: a free port). False when it cannot bind.
+  bool Start(int port = 0);
+  void Stop();
+  int Port() const { return port_; }
+  // "http://127.0.0.1:<port>"
+  std::string BaseUrl() const;
+  const std::string& DataDir() const { return dataDir_; }
+
+  void AddFault(const FaultRule& rule);
+  void InjectStatus(const std::string& method, const std::string& pathPattern, int count, int status,
+                    const std::string& reason = "backendError");
+  void InjectDelay(const std::string& method, const std::string& pathPattern, int count, int delayMs);
+  void ClearFaults();
+  // The rule that applies to this request, consumed; false when none does.
+  bool TakeFault(const std::string& method, const std::string& path, FaultRule::Kind kind, FaultRule& rule);
+
+  // Requests served since start (or the last reset), optionally only those
+  // of one method and/or whose path starts with `pathPrefix`.
+  std::int64_t RequestCount(const std::string& method = "", const std::string& pathPrefix = "") const;
+  void ResetCounts();
+
+  GoogleState& Google() { return *google_; }
+  AccountDirectoryState& Account() { return *account_; }
+
+ private:
+  void CountRequest(const std::string& method, const std::string& path);
+
+  std::string dataDir_;
+  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<GoogleState> google_;
+  std::unique_ptr<AccountDirectoryState> account_;
+  std::atomic<int> port_{0};
+  std::unique_ptr<std::thread> thread_;
+  mutable std::mutex lock_;
+  std::vector<FaultRule> faults_;
+  std::vector<std::pair<std::string, std::string>> requests_;
+};
+
+// Google's error body: {"error":{"code":..,"message":..,"errors":[{"domain":"global","reason":..,"message":..}],"status":..}}
+std::string GoogleErrorBody(int status, const std::string& reason, const std::string& message);
+
+// Route registration of the two halves (each in its own file).
+void RegisterGoogleRoutes(httplib::Server& server, DevCloud& cloud);
+void RegisterAccountRoutes(httplib::Server& server, DevCloud& cloud);
+std::unique_ptr<GoogleState> MakeGoogleState(const std::string& dataDir);
+std::unique_ptr<AccountDirectoryState> MakeAccountDirectoryState(const std::string& dataDir);
+
+}  // namespace calvora::devcloud
