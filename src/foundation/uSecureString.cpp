@@ -2,7 +2,11 @@
 
 #include "foundation/AppError.h"
 #include "foundation/Crypto.h"
+#include "foundation/TextFile.h"
 #include "platform/machine_protect.h"
+
+#include <filesystem>
+#include <system_error>
 
 namespace calvora {
 namespace {
@@ -65,6 +69,26 @@ bool UnprotectMachineScope(const std::string& base64, const std::string& descrip
   std::string blob, error;
   if (!Base64Decode(WithoutWhitespace(base64), blob) || blob.empty()) return false;
   return platform::DefaultMachineProtector().Unprotect(blob, description, plain, error);
+}
+
+std::string MachineKeyFault() { return platform::DefaultMachineProtector().KeyFault(); }
+
+bool ReadProtectedTextFile(const std::string& path, std::string& plain) {
+  plain.clear();
+  if (!FileExists(path)) return false;
+  const std::string text = ReadTextFile(path);
+  if (!text.empty() && !IsProtectedSecret(text)) WriteTextFile(path, ProtectSecret(text), true);
+  if (TryUnprotectSecret(text, plain)) return true;
+  const std::string keyFault = MachineKeyFault();
+  if (!keyFault.empty()) throw EAppError("Gizli bilgi okunamadi: " + keyFault);
+  std::error_code ec;
+  std::filesystem::remove(path + ".corrupt", ec);
+  std::filesystem::rename(path, path + ".corrupt", ec);
+  return false;
+}
+
+void WriteProtectedTextFile(const std::string& path, const std::string& plain) {
+  WriteTextFile(path, ProtectSecret(plain), true);
 }
 
 }  // namespace calvora

@@ -24,4 +24,20 @@ bool ProtectMachineScope(const std::string& plain, const std::string& descriptio
 bool UnprotectMachineScope(const std::string& base64, const std::string& description,
                            std::string& plain);
 
+// Why the machine key exists but cannot be used right now (unreadable,
+// wrong size); empty when it is usable or absent. An envelope that does not
+// open while the key is at fault says nothing about the envelope.
+std::string MachineKeyFault();
+
+// A file whose whole content is one envelope (plan and activity stores),
+// written as UTF-8 with a byte-order mark.
+// Reading: false when there is no file. A plain file of an older version is
+// rewritten protected at once (its plain text is returned). A file whose
+// envelope does not open is moved aside to <path>.corrupt (replacing an
+// older one) and reads as missing. Throws EAppError on read and write
+// errors, and when the machine key is at fault (the file then stays).
+bool ReadProtectedTextFile(const std::string& path, std::string& plain);
+// Replaces the file atomically with the envelope of `plain`.
+void WriteProtectedTextFile(const std::string& path, const std::string& plain);
+
 }  // namespace calvora

@@ -6,6 +6,7 @@
 #include "foundation/DateTime.h"
 #include "foundation/JsonText.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,7 @@ class TBackupPlanStore {
   std::string ReadLegacyDatabaseName() const;
 
  private:
+  TBackupPlan PlanFromJson(const TJson& Object, const std::function<std::string()>& LegacyDatabaseName) const;
   std::string FFilePath;
 };
 

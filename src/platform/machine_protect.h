@@ -23,6 +23,9 @@ class MachineKeyProtector {
   // description, or a missing key.
   bool Unprotect(const std::string& blob, const std::string& description,
                  std::string& plain, std::string& error) const;
+  // Why the key file exists but cannot be used (unreadable, wrong size);
+  // empty when it is usable or does not exist.
+  std::string KeyFault() const;
 
  private:
   bool LoadKey(bool createWhenMissing, std::string& key, std::string& error) const;

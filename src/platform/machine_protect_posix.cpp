@@ -57,7 +57,16 @@ bool ReadKeyFile(const std::string& path, std::string& key, std::string& error) 
   return ok;
 }
 
-// A new key is readable by the owner and the "calvora" group only.
+bool WriteKey(int fd, const std::string& key) {
+  if (const group* gr = getgrnam("calvora")) (void)fchown(fd, static_cast<uid_t>(-1), gr->gr_gid);
+  (void)fchmod(fd, 0640);
+  return write(fd, key.data(), key.size()) == static_cast<ssize_t>(key.size()) && fsync(fd) == 0;
+}
+
+// A new key is readable by the owner and the "calvora" group only. It is
+// written completely under a temporary name and then linked to its final
+// name, which fails when the name exists: two processes making the key at
+// once agree on one, and a crash never leaves a short key behind.
 bool CreateKeyFile(const std::string& path, std::string& error) {
   std::error_code ec;
   auto parent = std::filesystem::path(path).parent_path();
@@ -67,18 +76,37 @@ bool CreateKeyFile(const std::string& path, std::string& error) {
     error = "Rastgele anahtar uretilemedi";
     return false;
   }
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+  const std::string temp = path + ".new-" + std::to_string(getpid());
+  unlink(temp.c_str());
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
   if (fd < 0) {
-    if (errno == EEXIST) return true;  // another process made it first
     error = LastSystemErrorText();
     return false;
   }
-  if (const group* gr = getgrnam("calvora")) (void)fchown(fd, static_cast<uid_t>(-1), gr->gr_gid);
-  (void)fchmod(fd, 0640);
-  bool ok = write(fd, key.data(), key.size()) == static_cast<ssize_t>(key.size()) && fsync(fd) == 0;
+  bool ok = WriteKey(fd, key);
   if (!ok) error = LastSystemErrorText();
   close(fd);
-  if (!ok) unlink(path.c_str());
+  if (ok && link(temp.c_str(), path.c_str()) != 0) {
+    if (errno == EEXIST) {
+      // another process made it first: theirs is the key
+    } else if (errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP) {
+      // a file system without hard links: create the final name exclusively
+      int direct = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+      if (direct >= 0) {
+        ok = WriteKey(direct, key);
+        if (!ok) error = LastSystemErrorText();
+        close(direct);
+        if (!ok) unlink(path.c_str());
+      } else if (errno != EEXIST) {
+        ok = false;
+        error = LastSystemErrorText();
+      }
+    } else {
+      ok = false;
+      error = LastSystemErrorText();
+    }
+  }
+  unlink(temp.c_str());
   return ok;
 }
 
@@ -160,6 +188,12 @@ bool MachineKeyProtector::Unprotect(const std::string& blob, const std::string& 
   }
   plain = std::move(out);
   return true;
+}
+
+std::string MachineKeyProtector::KeyFault() const {
+  if (access(keyPath_.c_str(), F_OK) != 0) return std::string();
+  std::string key, error;
+  return ReadKeyFile(keyPath_, key, error) ? std::string() : error;
 }
 
 std::string DefaultMachineKeyPath() {
