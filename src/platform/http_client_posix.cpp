@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <strings.h>
 
@@ -26,6 +28,8 @@ struct Transfer {
   HttpResponse* response = nullptr;
   // request body
   FilePtr bodyFile;
+  std::int64_t bodyStart = 0;  // file offset of the body's first byte
+  std::int64_t bodySize = 0;
   std::int64_t bodyRemaining = 0;
   std::string_view memoryBody;
   // response body
@@ -52,6 +56,21 @@ size_t ReadBody(char* buffer, size_t size, size_t count, void* user) {
   std::memcpy(buffer, t->memoryBody.data(), n);
   t->memoryBody.remove_prefix(n);
   return n;
+}
+
+// Rewinds the body when libcurl must send it again (redirect, retry on a
+// reused connection that turned out closed).
+int SeekBody(void* user, curl_off_t offset, int origin) {
+  auto* t = static_cast<Transfer*>(user);
+  if (origin != SEEK_SET || offset < 0 || offset > t->bodySize) return CURL_SEEKFUNC_CANTSEEK;
+  if (t->bodyFile) {
+    if (fseeko(t->bodyFile.get(), static_cast<off_t>(t->bodyStart + offset), SEEK_SET) != 0)
+      return CURL_SEEKFUNC_FAIL;
+    t->bodyRemaining = t->bodySize - offset;
+  } else {
+    t->memoryBody = std::string_view(t->request->body).substr(static_cast<size_t>(offset));
+  }
+  return CURL_SEEKFUNC_OK;
 }
 
 long CurrentStatus(Transfer* t, CURL* curl) {
@@ -95,7 +114,10 @@ size_t WriteHeader(char* data, size_t size, size_t count, void* user) {
   std::string_view line(data, n);
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   if (line.rfind("HTTP/", 0) == 0) {
-    t->response->headers.clear();  // a redirect or 100-continue starts a new set
+    // A redirect or 100-continue starts a new answer: drop what the earlier
+    // one left behind.
+    t->response->headers.clear();
+    t->response->body.clear();
     return n;
   }
   auto colon = line.find(':');
@@ -152,16 +174,18 @@ HttpResponse HttpClient::Send(const HttpRequest& request) {
   if (!request.bodyFile.empty()) {
     t.bodyFile.reset(std::fopen(request.bodyFile.c_str(), "rb"));
     if (!t.bodyFile) throw HttpTransportError("Dosya okunamadi: " + request.bodyFile);
-    std::fseek(t.bodyFile.get(), 0, SEEK_END);
+    if (fseeko(t.bodyFile.get(), 0, SEEK_END) != 0) throw HttpTransportError("Dosya okunamadi: " + request.bodyFile);
     std::int64_t fileSize = ftello(t.bodyFile.get());
     std::int64_t offset = std::min(std::max<std::int64_t>(request.bodyOffset, 0), fileSize);
     bodySize = request.bodyLength < 0 ? fileSize - offset : std::min(request.bodyLength, fileSize - offset);
-    fseeko(t.bodyFile.get(), offset, SEEK_SET);
-    t.bodyRemaining = bodySize;
+    if (fseeko(t.bodyFile.get(), offset, SEEK_SET) != 0) throw HttpTransportError("Dosya okunamadi: " + request.bodyFile);
+    t.bodyStart = offset;
   } else {
     t.memoryBody = request.body;
     bodySize = static_cast<std::int64_t>(request.body.size());
   }
+  t.bodySize = bodySize;
+  t.bodyRemaining = bodySize;
 
   curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -169,6 +193,9 @@ HttpResponse HttpClient::Send(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs_);
+  curl_easy_setopt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
+  // Loopback (the local emulator, a local proxy) never goes through a proxy.
+  curl_easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
   // Stall detection instead of a total time-out.
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, responseTimeoutMs_ / 1000));
@@ -188,6 +215,8 @@ HttpResponse HttpClient::Send(const HttpRequest& request) {
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadBody);
     curl_easy_setopt(curl, CURLOPT_READDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, SeekBody);
+    curl_easy_setopt(curl, CURLOPT_SEEKDATA, &t);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bodySize));
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
   } else if (request.method == "HEAD") {

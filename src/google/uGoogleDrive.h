@@ -1,0 +1,147 @@
+#pragma once
+// Client of the Drive v3 REST API: folders with a path cache, listings,
+// metadata, quota, deletion, uploads (one request up to 5 MiB, resumable
+// sessions in 8 MiB chunks above), downloads through a ".part" file, and
+// revisions. Operations report failure by their result (empty identifier,
+// empty list, false) unless stated otherwise; all calls block.
+#include "foundation/DateTime.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace calvora {
+
+class TGoogleAuth;
+namespace platform {
+class HttpClient;
+struct HttpRequest;
+struct HttpResponse;
+}  // namespace platform
+
+inline constexpr const char* kDriveFolderMimeType = "application/vnd.google-apps.folder";
+
+struct TDriveFileInfo {
+  std::string FileID;
+  std::string Name;
+  std::string RelativePath;  // set by callers that walk folder trees
+  std::string MimeType;
+  std::int64_t Size = 0;
+  std::string MD5;
+  TDateTime ModifiedTime = 0;  // local time
+};
+
+struct TDriveRevisionInfo {
+  std::string RevisionID;
+  TDateTime ModifiedTime = 0;  // local time
+  std::int64_t Size = 0;
+  std::string MD5;
+  bool KeepForever = false;
+  std::string OriginalFilename;
+};
+
+struct TDriveStorageQuota {
+  std::int64_t LimitBytes = 0;  // 0: no limit
+  std::int64_t UsedBytes = 0;
+  std::int64_t UsedInDriveBytes = 0;
+  std::int64_t TrashBytes = 0;
+};
+
+// Progress of an upload or download; an empty function means "none".
+using TUploadProgress = std::function<void(std::int64_t BytesSent, std::int64_t TotalBytes)>;
+
+class TGoogleDrive {
+ public:
+  static constexpr std::int64_t kSimpleUploadLimit = 5242880;
+  static constexpr std::int64_t kChunkSize = 8388608;
+
+  // `Auth` provides the tokens, the environment (endpoints, clock) and the
+  // interactive-messages flag; it is not owned and must outlive the object.
+  explicit TGoogleDrive(TGoogleAuth& Auth);
+  ~TGoogleDrive();
+  TGoogleDrive(const TGoogleDrive&) = delete;
+  TGoogleDrive& operator=(const TGoogleDrive&) = delete;
+
+  // --- folders and metadata
+  // Identifier of the first non-trashed folder of that name under the
+  // parent; empty when none or on any error.
+  std::string FindSubFolder(const std::string& ParentFolderID, const std::string& FolderName);
+  // Identifier of the new folder, or empty. Transport errors are raised.
+  std::string CreateFolder(const std::string& FolderName, const std::string& ParentFolderID);
+  // Identifier of RelativePath below RootFolderID ("\" or "/" separated),
+  // creating missing folders; empty on failure. Transport errors of a folder
+  // creation are raised.
+  std::string EnsureFolderPath(const std::string& RootFolderID, const std::string& RelativePath);
+  void ResetFolderCache();
+  // Children of the folder (every file the token sees when the identifier is
+  // empty), all pages; empty on a transport error.
+  std::vector<TDriveFileInfo> ListFiles(const std::string& ParentFolderID);
+  // The first non-folder child whose name equals FileName ignoring case;
+  // empty FileID when none.
+  TDriveFileInfo FindFileInFolder(const std::string& ParentFolderID, const std::string& FileName);
+  TDriveFileInfo GetFileMetadata(const std::string& FileID);
+  bool GetStorageQuota(TDriveStorageQuota& Quota);
+  // Sum of the sizes below the folder, sub-folders included.
+  std::int64_t GetFolderSize(const std::string& FolderID);
+  // Removes the file at once (not to the trash); true on HTTP 204.
+  bool DeleteFile(const std::string& FileID);
+
+  // --- uploads: empty FileID in the result on failure. A missing local
+  // file (and a blank FileID for UpdateFileContent) is raised as EAppError
+  // before any request; a transport error of a session's status query is
+  // raised too.
+  TDriveFileInfo UploadFile(const std::string& LocalPath, const std::string& ParentFolderID,
+                            const TUploadProgress& OnProgress = nullptr);
+  TDriveFileInfo UploadFileResumable(const std::string& LocalPath, const std::string& ParentFolderID,
+                                     const TUploadProgress& OnProgress = nullptr);
+  TDriveFileInfo UpdateFileContent(const std::string& FileID, const std::string& LocalPath,
+                                   const TUploadProgress& OnProgress = nullptr);
+
+  // --- downloads and revisions
+  // True when DestPath now holds the content; an interrupted or refused
+  // download leaves neither "<DestPath>.part" nor a changed DestPath.
+  bool DownloadFile(const std::string& FileID, const std::string& DestPath,
+                    const TUploadProgress& OnProgress = nullptr);
+  // Every revision over all pages in Drive's order; empty on any failure.
+  std::vector<TDriveRevisionInfo> ListFileRevisions(const std::string& FileID);
+  // As DownloadFile. A blank FileID or RevisionID is raised as EAppError.
+  bool DownloadFileRevision(const std::string& FileID, const std::string& RevisionID,
+                            const std::string& DestPath, const TUploadProgress& OnProgress = nullptr);
+  bool SetRevisionKeepForever(const std::string& FileID, const std::string& RevisionID, bool KeepForever);
+
+ private:
+  std::string GetAuthHeader();
+  std::vector<std::pair<std::string, std::string>> BuildHeaders(const std::string& ContentType);
+  void ShowError(const std::string& Text);
+  std::string ApiUrl(const std::string& PathAndQuery) const;
+  std::string UploadUrl(const std::string& PathAndQuery) const;
+  platform::HttpResponse Send(const platform::HttpRequest& Request);
+
+  bool StartResumableSession(const std::string& Address, bool UsePatch, std::int64_t TotalSize,
+                             const std::string& MetadataJSON, std::string& SessionAddress);
+  TDriveFileInfo UploadSessionChunks(const std::string& SessionAddress, const std::string& LocalPath,
+                                     std::int64_t TotalSize, const TUploadProgress& OnProgress);
+  TDriveFileInfo UpdateFileContentResumable(const std::string& FileID, const std::string& LocalPath,
+                                            const TUploadProgress& OnProgress);
+  bool QueryResumableStatus(const std::string& SessionAddress, std::int64_t TotalSize,
+                            std::int64_t& NextOffset, TDriveFileInfo& Completed);
+  bool DownloadTo(const std::string& Address, const std::string& DestPath, const TUploadProgress& OnProgress,
+                  const std::string& LogContext, const std::string& UserText);
+
+  TGoogleAuth& FAuth;
+  std::unique_ptr<platform::HttpClient> FHttpClient;
+  std::map<std::string, std::string> FFolderCache;
+};
+
+// Drive's "modifiedTime" (RFC 3339, UTC) as local time; 0 when blank or
+// unreadable.
+TDateTime ParseDriveDateTime(const std::string& Text);
+// Backslashes to "/", leading and trailing "/" removed.
+std::string NormalizeDrivePath(const std::string& Path);
+// 408, 429 and 500-599.
+bool IsRetryableStatus(int Status);
+
+}  // namespace calvora
