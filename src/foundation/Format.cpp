@@ -1,9 +1,12 @@
 #include "foundation/Format.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace calvora {
 namespace {
+
+constexpr int kMaxWidth = 1000;
 
 struct Spec {
   bool leftAlign = false;
@@ -40,7 +43,11 @@ std::string Render(const FormatArg& arg, const Spec& spec) {
     case 'd':
     case 'u':
       if (auto i = std::get_if<std::int64_t>(&v)) return Pad(std::to_string(*i), spec);
-      if (auto d = std::get_if<double>(&v)) return Pad(std::to_string(static_cast<std::int64_t>(*d)), spec);
+      if (auto d = std::get_if<double>(&v)) {
+        // Only a number that fits has a whole-number form; others print as such.
+        if (*d > -9.2e18 && *d < 9.2e18) return Pad(std::to_string(static_cast<std::int64_t>(*d)), spec);
+        return Pad(AsText(arg), spec);
+      }
       return Pad(AsText(arg), spec);
     case 'x':
     case 'X':
@@ -59,8 +66,13 @@ std::string Render(const FormatArg& arg, const Spec& spec) {
       else return Pad(AsText(arg), spec);
       char pattern[16];
       std::snprintf(pattern, sizeof pattern, "%%.%d%c", spec.precision < 0 ? 6 : spec.precision, spec.type);
-      std::snprintf(buffer, sizeof buffer, pattern, d);
-      return Pad(buffer, spec);
+      // Large numbers in "%f" need more room than a fixed buffer.
+      int needed = std::snprintf(nullptr, 0, pattern, d);
+      if (needed < 0) return Pad(AsText(arg), spec);
+      std::string out(static_cast<size_t>(needed) + 1, '\0');
+      std::snprintf(out.data(), out.size(), pattern, d);
+      out.resize(static_cast<size_t>(needed));
+      return Pad(out, spec);
     }
     default: {  // 's'
       std::string text = AsText(arg);
@@ -93,12 +105,14 @@ std::string FormatText(std::string_view pattern, std::initializer_list<FormatArg
     for (; j < pattern.size() && (pattern[j] == '-' || pattern[j] == '0'); ++j)
       (pattern[j] == '-' ? spec.leftAlign : spec.zeroPad) = true;
     for (; j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9'; ++j)
-      spec.width = (spec.width < 0 ? 0 : spec.width * 10) + (pattern[j] - '0');
+      spec.width = std::min((spec.width < 0 ? 0 : spec.width * 10) + (pattern[j] - '0'), kMaxWidth);
     if (j < pattern.size() && pattern[j] == '.') {
       spec.precision = 0;
       for (++j; j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9'; ++j)
-        spec.precision = spec.precision * 10 + (pattern[j] - '0');
+        spec.precision = std::min(spec.precision * 10 + (pattern[j] - '0'), kMaxWidth);
     }
+    // Length modifiers ("%ld", "%lld", "%zu") change nothing for typed arguments.
+    while (j < pattern.size() && (pattern[j] == 'l' || pattern[j] == 'h' || pattern[j] == 'z')) ++j;
     if (j >= pattern.size() || std::string_view("sduxXfeg").find(pattern[j]) == std::string_view::npos ||
         next == args.end()) {
       out += c;  // not a directive we can fill: keep the text

@@ -42,6 +42,12 @@ bool IsWriterKeyLine(const std::string& line, std::string_view key) {
   return eq != std::string::npos && SameText(Trim(line.substr(0, eq)), key);
 }
 
+// A line the reader appends to the value above it.
+bool IsContinuation(const std::string& line) {
+  const std::string trimmed = Trim(line);
+  return !trimmed.empty() && !IsHeader(trimmed) && trimmed.find('=') == std::string::npos;
+}
+
 }  // namespace
 
 std::string ReadIniRawValue(std::string_view fileText, std::string_view Section, std::string_view Key) {
@@ -56,11 +62,7 @@ std::string ReadIniRawValue(std::string_view fileText, std::string_view Section,
     }
     if (!inSection || !IsKeyLine(lines[i], Key)) continue;
     std::string value = lines[i].substr(Key.size() + 1);
-    for (size_t j = i + 1; j < lines.size(); ++j) {
-      const std::string next = Trim(lines[j]);
-      if (next.empty() || IsHeader(next) || next.find('=') != std::string::npos) break;
-      value += next;
-    }
+    for (size_t j = i + 1; j < lines.size() && IsContinuation(lines[j]); ++j) value += Trim(lines[j]);
     return value;
   }
   return std::string();
@@ -71,8 +73,13 @@ std::string SetIniValue(std::string_view fileText, std::string_view Section, std
   bool bom = StartsWith(fileText, "\xEF\xBB\xBF");
   if (bom) fileText.remove_prefix(3);
   std::vector<std::string> lines = SplitLines(fileText);
-  const std::string entry = std::string(Key) + "=" + std::string(Value);
+  // A line break inside the value would start lines of its own.
+  std::string entry = std::string(Key) + "=";
+  for (char c : Value)
+    if (c != '\r' && c != '\n') entry += c;
 
+  // The section is found exactly as the reader finds it (header text not
+  // trimmed), so the reader always sees what is written here.
   long sectionStart = -1;
   size_t sectionEnd = lines.size();  // one past the section's last line
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -82,7 +89,7 @@ std::string SetIniValue(std::string_view fileText, std::string_view Section, std
       sectionEnd = i;
       break;
     }
-    if (SameText(Trim(HeaderName(trimmed)), Section)) sectionStart = static_cast<long>(i);
+    if (SameText(HeaderName(trimmed), Section)) sectionStart = static_cast<long>(i);
   }
 
   if (sectionStart < 0) {
@@ -94,6 +101,11 @@ std::string SetIniValue(std::string_view fileText, std::string_view Section, std
     for (size_t i = static_cast<size_t>(sectionStart) + 1; i < sectionEnd; ++i) {
       if (IsWriterKeyLine(lines[i], Key)) {
         lines[i] = entry;
+        // The old value's continuation lines belong to it: left in place the
+        // reader would glue them to the new value.
+        size_t end = i + 1;
+        while (end < sectionEnd && IsContinuation(lines[end])) ++end;
+        lines.erase(lines.begin() + static_cast<long>(i) + 1, lines.begin() + static_cast<long>(end));
         replaced = true;
         break;
       }
@@ -114,7 +126,7 @@ std::string ReadIniFileValue(const std::string& path, std::string_view Section, 
 
 void WriteIniFileValue(const std::string& path, std::string_view Section, std::string_view Key,
                        std::string_view Value) {
-  std::string text = FileExists(path) ? ReadBinaryFile(path) : std::string();
+  std::string text = FileExists(path) ? ReadTextFile(path) : std::string();
   WriteTextFile(path, SetIniValue(text, Section, Key, Value), false);
 }
 

@@ -13,9 +13,12 @@ namespace calvora {
 // Empty when not found.
 std::string ReadIniRawValue(std::string_view fileText, std::string_view Section, std::string_view Key);
 
-// The private-profile writer: replaces the key's line in its section, adds a
-// missing key at the end of its section, a missing section at the end of the
-// text. Returns the new text; lines end in CR LF.
+// The private-profile writer: replaces the key's line (and the lines the
+// reader would take as its continuation) in its section, adds a missing key
+// at the end of its section, a missing section at the end of the text. The
+// section is matched as the reader matches it, so ReadIniRawValue always
+// returns what was written. CR and LF are dropped from Value. Returns the new
+// text; lines end in CR LF.
 std::string SetIniValue(std::string_view fileText, std::string_view Section, std::string_view Key,
                         std::string_view Value);
 

@@ -3,6 +3,8 @@
 #include "foundation/TextUtil.h"
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace calvora {
 namespace {
@@ -80,6 +82,22 @@ void Write(std::string& out, const TJson& value) {
   }
 }
 
+// Nesting beyond this is nobody's real data; writing it out recursively
+// could exhaust the stack.
+constexpr size_t kMaxTextDepth = 512;
+
+bool NestedDeeperThan(const TJson& root, size_t limit) {
+  std::vector<std::pair<const TJson*, size_t>> pending{{&root, 1}};
+  while (!pending.empty()) {
+    auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (!node->is_structured()) continue;
+    if (depth > limit) return true;
+    for (const auto& child : *node) pending.emplace_back(&child, depth + 1);
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string JsonToText(const TJson& value) {
@@ -89,6 +107,26 @@ std::string JsonToText(const TJson& value) {
 }
 
 bool TryParseJson(std::string_view text, TJson& value) {
+  // Thousands of nested brackets are no data of ours; refusing them up front
+  // keeps a hostile file from costing hundreds of megabytes to reject.
+  size_t depth = 0;
+  bool inString = false, escaped = false;
+  for (char c : text) {
+    if (inString) {
+      if (escaped) escaped = false;
+      else if (c == '\\') escaped = true;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxTextDepth) {
+        value = nullptr;
+        return false;
+      }
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
   value = TJson::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) {
     value = nullptr;
@@ -106,6 +144,10 @@ std::string JsonValueText(const TJson& value) {
     case TJson::value_t::null:
     case TJson::value_t::discarded:
       return std::string();
+    case TJson::value_t::array:
+    case TJson::value_t::object:
+      if (NestedDeeperThan(value, kMaxTextDepth)) return std::string();
+      return value.dump(-1, ' ', false, TJson::error_handler_t::replace);
     default:
       return value.dump();
   }

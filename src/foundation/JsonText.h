@@ -12,11 +12,13 @@ namespace calvora {
 using TJson = nlohmann::ordered_json;
 
 std::string JsonToText(const TJson& value);
-// False (and `value` null) for text that is not one JSON value.
+// False (and `value` null) for text that is not one JSON value, and for
+// JSON nested more than 512 levels deep.
 bool TryParseJson(std::string_view text, TJson& value);
 
 // A member's "text value": a string as it is, true/false as "true"/"false",
-// a number as its digits, null or missing as "", anything else as its JSON.
+// a number as its digits, null or missing as "", anything else as its JSON
+// ("" when nested beyond any real data).
 std::string JsonValueText(const TJson& value);
 // The member `key` of an object as text; "" when absent, null, or `object`
 // is not an object.

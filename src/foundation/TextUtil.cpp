@@ -177,7 +177,10 @@ std::string Join(const std::vector<std::string>& items, std::string_view separat
 bool TryParseInt64(std::string_view text, long long& value) {
   std::string t = Trim(text);
   std::string_view s = t;
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s.front() == '-') return false;  // "+-5" is no number
+  }
   if (s.empty()) return false;
   long long v = 0;
   auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);

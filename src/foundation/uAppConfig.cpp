@@ -40,13 +40,18 @@ void EnsureConfigDir(const std::string& dir) {
   if (!dir.empty()) std::filesystem::create_directories(dir, ec);
 }
 
-// A copy that a crash cannot leave half-written under the final name.
+// A copy that a crash cannot leave half-written under the final name; the
+// content is streamed, whatever the file's size.
 void CopyFileAtomically(const std::string& from, const std::string& to) {
-  std::string data = ReadBinaryFile(from);
-  try {
-    platform::ReplaceFileAtomically(to, data);
-  } catch (const std::system_error& e) {
-    throw EFileError(e.what());
+  namespace fs = std::filesystem;
+  const std::string temp = to + ".tmp-" + RandomAlphaNumeric(8);
+  std::error_code ec;
+  fs::copy_file(from, temp, fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::rename(temp, to, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    throw EFileError("Dosya kopyalanamadi: " + from + " -> " + to + ": " + ec.message());
   }
 }
 
@@ -73,7 +78,7 @@ TAppConfig::TAppConfig(const TConfigLocations& locations)
   EnsureConfigDir(FConfigDir);
   if (!DirectoryExists(FConfigDir)) {
     std::string fallback = IncludeTrailingSeparator(locations.ProgramData) + "Calvora";
-    if (Trim(fallback) == "/Calvora") fallback = JoinPath(locations.AppData, "Calvora");
+    if (Trim(fallback) == "/Calvora") fallback = ExcludeTrailingSeparator(locations.AppData) + "/Calvora";
     FConfigDir = fallback;
     EnsureConfigDir(FConfigDir);
   }
@@ -98,7 +103,7 @@ void TAppConfig::MigrateLegacyFiles(const TConfigLocations& locations) {
 // All rewrites of the pass go to the file in one atomic replacement.
 void TAppConfig::ReprotectStoredValues() {
   if (!FileExists(FConfigFile)) return;
-  const std::string original = ReadBinaryFile(FConfigFile);
+  const std::string original = ReadTextFile(FConfigFile);
   std::string text = original;
   for (const auto& [section, key] : kStoredKeys) {
     const std::string raw = ReadIniRawValue(text, section, key);

@@ -4,17 +4,24 @@
 #include "foundation/TextFile.h"
 #include "platform/file_io.h"
 
-#include <atomic>
 #include <filesystem>
 #include <map>
+#include <memory>
 
 namespace calvora {
 namespace {
 
 constexpr const char* kBom = "\xEF\xBB\xBF";
 
-std::atomic<TLogger*> gLogger{nullptr};
-std::mutex gInitLock;
+// The process-wide logger. Writers take their own reference, so
+// FinalizeLog never pulls the object from under a line being written.
+std::mutex gLoggerLock;
+std::shared_ptr<TLogger> gLogger;
+
+std::shared_ptr<TLogger> CurrentLogger() {
+  std::lock_guard<std::mutex> guard(gLoggerLock);
+  return gLogger;
+}
 
 std::mutex gObserverLock;
 std::map<int, TLogObserver>& Observers() {
@@ -53,8 +60,11 @@ TLogger::TLogger(const std::string& directory, const TClock& clock)
 }
 
 void TLogger::WriteBanner() {
-  std::string line = Fmt("=== Uygulama basladi: %s ===\r\n", FormatDateTime(clock_.Now()));
-  platform::AppendExclusive(logPath_, line, kBom);
+  try {
+    std::string line = Fmt("=== Uygulama basladi: %s ===\r\n", FormatDateTime(clock_.Now()));
+    platform::AppendExclusive(logPath_, line, kBom);
+  } catch (...) {
+  }
 }
 
 void TLogger::RotateIfNeeded() {
@@ -77,21 +87,29 @@ void TLogger::Write(TLogLevel level, const std::string& message) {
 }
 
 void InitLog(const std::string& Directory, const TClock& clock) {
-  std::lock_guard<std::mutex> guard(gInitLock);
-  if (gLogger.load() != nullptr || Directory.empty()) return;
+  std::shared_ptr<TLogger> logger;
   try {
-    auto* logger = new TLogger(Directory, clock);  // lives until the process ends
-    gLogger.store(logger);
-    logger->WriteBanner();
+    std::lock_guard<std::mutex> guard(gLoggerLock);
+    if (gLogger || Directory.empty()) return;
+    logger = std::make_shared<TLogger>(Directory, clock);
+    gLogger = logger;
   } catch (...) {
+    return;
   }
+  logger->WriteBanner();
 }
 
-void FinalizeLog() { gLogger.store(nullptr); }
+void FinalizeLog() {
+  std::lock_guard<std::mutex> guard(gLoggerLock);
+  gLogger.reset();
+}
 
 void LogLine(TLogLevel level, const std::string& Msg) {
-  Notify(level, Msg);
-  if (TLogger* logger = gLogger.load()) logger->Write(level, Msg);
+  try {
+    Notify(level, Msg);
+    if (auto logger = CurrentLogger()) logger->Write(level, Msg);
+  } catch (...) {
+  }
 }
 
 void LogDebug(const std::string& Msg) { LogLine(TLogLevel::Debug, Msg); }
@@ -104,7 +122,10 @@ void LogException(const std::string& Msg, const std::exception* E) {
     LogError(Msg);
     return;
   }
-  LogError(Fmt("%s | %s: %s", Msg, ErrorClassName(*E), E->what()));
+  try {
+    LogError(Fmt("%s | %s: %s", Msg, ErrorClassName(*E), E->what()));
+  } catch (...) {
+  }
 }
 
 void LogException(const std::string& Msg, const std::exception& E) { LogException(Msg, &E); }
