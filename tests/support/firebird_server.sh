@@ -47,7 +47,7 @@ sysdba_password() {
 wait_for_port() {
   local port=$1 pid=$2
   for _ in $(seq 1 100); do
-    if ! kill -0 "$pid" 2>/dev/null; then return 1; fi
+    if ! alive "$pid"; then return 1; fi
     if /usr/bin/python3 -c "import socket,sys; socket.create_connection(('127.0.0.1',$port),0.2)" 2>/dev/null; then
       return 0
     fi
@@ -60,7 +60,7 @@ start() {
   [ -x "$server_bin" ] || cant_run "$server_bin is not installed (package firebird3.0-server)"
   [ -d "$fb_root/plugins" ] || cant_run "$fb_root/plugins is missing"
   [ -r "$security_db" ] || cant_run "cannot read $security_db (run as root or as the firebird user)"
-  if [ -e "$state/pid" ] && kill -0 "$(cat "$state/pid")" 2>/dev/null; then
+  if [ -e "$state/pid" ] && alive "$(cat "$state/pid")"; then
     echo "firebird_server: already running in $state" >&2
     exit 1
   fi
@@ -124,17 +124,24 @@ EOF
   cat "$state/env"
 }
 
+# Running, and not a zombie waiting to be reaped by init.
+alive() {
+  local st
+  st=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
+  [ -n "$st" ] && [ "$st" != Z ]
+}
+
 stop_server() {
   [ -s "$state/pid" ] || return 0
   local pid
   pid=$(cat "$state/pid")
-  if kill -0 "$pid" 2>/dev/null; then
+  if alive "$pid"; then
     kill -TERM "$pid" 2>/dev/null || true
     for _ in $(seq 1 100); do
-      kill -0 "$pid" 2>/dev/null || break
+      alive "$pid" || break
       sleep 0.1
     done
-    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
+    alive "$pid" && kill -KILL "$pid" 2>/dev/null || true
   fi
   rm -f "$state/pid"
 }
