@@ -1,0 +1,24 @@
+#pragma once
+// The account root folder: each customer's backups live below a Drive
+// folder named after the signed-in account, created below the configured
+// Drive root.
+#include "foundation/Env.h"
+
+#include <string>
+
+namespace calvora {
+
+class TGoogleDrive;
+
+// Trimmed; "/:*?<>|", the backslash and the double quote become "-";
+// "Hesap" when nothing is left.
+std::string SanitizeAccountFolderName(const std::string& Text);
+// The signed-in account's folder name (display name, else login name, else
+// "Hesap"); false with the account lookup's error.
+bool GetAccountRootFolderName(TEnv& env, std::string& Name, std::string& Error);
+// Finds or creates the account root folder below RootFolderID (the Drive
+// root when blank). Never throws.
+bool EnsureAccountRootFolder(TEnv& env, TGoogleDrive& Drive, const std::string& RootFolderID,
+                             std::string& FolderID, std::string& Error);
+
+}  // namespace calvora
