@@ -79,7 +79,7 @@ std::string TodayText(const TEnv& Env) { return FormatDateTime(Env.Now()).substr
 
 std::string StampText(TDateTime now) {
   const TDateTimeParts p = DecodeDateTime(now);
-  return Fmt("%.4d%.2d%.2d%.2d%.2d%.2d", p.year, p.month, p.day, p.hour, p.minute, p.second);
+  return Fmt("%04d%02d%02d%02d%02d%02d", p.year, p.month, p.day, p.hour, p.minute, p.second);
 }
 
 bool HasElfMagic(const std::string& path) {
