@@ -6,6 +6,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
 
@@ -24,6 +25,48 @@ const char* StatusName(int status) {
     case 503: return "UNAVAILABLE";
     default: return "UNKNOWN";
   }
+}
+
+bool HasBody(const httplib::Request& req) {
+  return req.method == "POST" || req.method == "PUT" || req.method == "PATCH" ||
+         (req.method == "DELETE" && req.has_header("Content-Length"));
+}
+
+// Cuts the answer after `keep` bytes of its body: the body is served by a
+// provider that gives up there, with a length that promises more.
+void CutResponse(httplib::Response& res, std::size_t keep) {
+  if (res.status == 204 || res.status == 304) res.status = 200;  // answers that may not carry a body
+  if (res.content_provider_) {
+    auto inner = res.content_provider_;
+    auto sent = std::make_shared<std::size_t>(0);
+    std::size_t length = std::max(res.content_length_, keep + 1);
+    res.content_provider_ = [inner, sent, keep](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+      if (*sent >= keep) return false;
+      httplib::DataSink limited;
+      limited.is_writable = sink.is_writable;
+      limited.done = [] {};
+      limited.write = [&](const char* data, std::size_t size) {
+        std::size_t allowed = std::min(size, keep - *sent);
+        if (allowed > 0 && !sink.write(data, allowed)) return false;
+        *sent += allowed;
+        return allowed == size;
+      };
+      return inner(offset, length, limited) && *sent < keep;
+    };
+    res.content_length_ = length;
+  } else {
+    auto body = std::make_shared<std::string>(res.body.substr(0, std::min(keep, res.body.size())));
+    std::size_t length = std::max(res.body.size(), keep + 1);
+    res.body.clear();
+    res.content_length_ = length;
+    res.content_provider_ = [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+      if (offset < body->size()) sink.write(body->data() + offset, body->size() - offset);
+      return false;
+    };
+  }
+  res.headers.erase("Content-Length");
+  res.set_header("Content-Length", std::to_string(res.content_length_));
+  if (!res.has_header("Content-Type")) res.set_header("Content-Type", "application/octet-stream");
 }
 
 bool Matches(const FaultRule& rule, const std::string& method, const std::string& path) {
@@ -59,12 +102,17 @@ bool DevCloud::Start(int port) {
   if (server_) return true;
   server_ = std::make_unique<httplib::Server>();
   server_->set_payload_max_length(static_cast<size_t>(1) << 40);
+  server_->set_keep_alive_max_count(100000);  // clients keep one connection for a whole run
   server_->new_task_queue = [] { return new httplib::ThreadPool(16); };
   server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     CountRequest(req.method, req.path);
     FaultRule rule;
     if (TakeFault(req.method, req.path, FaultRule::Kind::Delay, rule))
       std::this_thread::sleep_for(std::chrono::milliseconds(rule.delayMs));
+    if (!HasBody(req) && TakeFault(req.method, req.path, FaultRule::Kind::DropRequest, rule)) {
+      DropConnection(res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
     if (TakeFault(req.method, req.path, FaultRule::Kind::Status, rule)) {
       res.status = rule.status;
       res.set_content(GoogleErrorBody(rule.status, rule.reason, "Injected fault: " + rule.reason),
@@ -72,6 +120,11 @@ bool DevCloud::Start(int port) {
       return httplib::Server::HandlerResponse::Handled;
     }
     return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server_->set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    FaultRule rule;
+    if (TakeFault(req.method, req.path, FaultRule::Kind::DropResponse, rule))
+      CutResponse(res, static_cast<std::size_t>(std::max<std::int64_t>(rule.afterBytes, 0)));
   });
   RegisterGoogleRoutes(*server_, *this);
   RegisterAccountRoutes(*server_, *this);
@@ -94,6 +147,46 @@ void DevCloud::Stop() {
   thread_.reset();
   server_.reset();
   port_ = 0;
+}
+
+bool DevCloud::ReceiveBody(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader,
+                           const std::function<bool(const char*, std::size_t)>& sink) {
+  FaultRule rule;
+  const bool drop = TakeFault(req.method, req.path, FaultRule::Kind::DropRequest, rule);
+  const std::int64_t cutAt = std::max<std::int64_t>(rule.afterBytes, 0);
+  std::int64_t passed = 0;
+  bool cut = false;
+  bool refused = false;
+  bool ok = reader([&](const char* data, std::size_t size) {
+    if (drop && passed + static_cast<std::int64_t>(size) > cutAt) {
+      std::size_t keep = static_cast<std::size_t>(cutAt - passed);
+      if (keep > 0) sink(data, keep);
+      cut = true;
+      return false;
+    }
+    passed += static_cast<std::int64_t>(size);
+    if (!sink(data, size)) {
+      refused = true;
+      return false;
+    }
+    return true;
+  });
+  // A rule whose cut lies at or beyond the end still keeps the request
+  // from being carried out.
+  if (drop) cut = true;
+  if (cut || (!ok && !refused)) {
+    DropConnection(res);
+    return false;
+  }
+  return ok;
+}
+
+void DevCloud::DropConnection(httplib::Response& res) {
+  res.status = 500;
+  res.body.clear();
+  res.content_provider_ = nullptr;
+  res.content_length_ = 0;
+  CutResponse(res, 0);
 }
 
 std::string DevCloud::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_.load()); }
@@ -135,6 +228,10 @@ bool DevCloud::TakeFault(const std::string& method, const std::string& path, Fau
   std::lock_guard<std::mutex> guard(lock_);
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->kind != kind || it->remaining <= 0 || !Matches(*it, method, path)) continue;
+    if (it->skip > 0) {
+      --it->skip;
+      continue;
+    }
     rule = *it;
     if (--it->remaining <= 0) faults_.erase(it);
     return true;

@@ -4,6 +4,7 @@
 // in-process; the demo runs it as the program calvora-devcloud.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -14,6 +15,7 @@ namespace httplib {
 class Server;
 struct Request;
 struct Response;
+class ContentReader;
 }  // namespace httplib
 
 namespace calvora::devcloud {
@@ -22,12 +24,22 @@ class GoogleState;            // GoogleRoutes.cpp
 class AccountDirectoryState;  // AccountRoutes.cpp
 
 // What a matching request gets instead of its normal answer.
+//  Status:       answered at once with `status` and Google's error body.
+//  DropRequest:  the connection is cut after `afterBytes` bytes of the
+//                request body and the request is not carried out (GET and
+//                other bodiless requests: cut before anything is done;
+//                routes with a body honour it when they read it through
+//                DevCloud::ReceiveBody).
+//  DropResponse: the request is carried out, then the connection is cut
+//                after `afterBytes` bytes of the answer's body.
+//  Delay:        the answer waits `delayMs` first.
 struct FaultRule {
   enum class Kind { Status, DropRequest, DropResponse, Delay };
   Kind kind = Kind::Status;
   std::string method;       // empty: any method
   std::string pathPattern;  // ECMAScript regex searched in the path; empty: any
   int remaining = 1;        // how many requests it still hits
+  int skip = 0;             // matching requests let through before it hits
   int status = 503;         // Kind::Status
   std::string reason;       // Google error reason ("backendError", "rateLimitExceeded", ...)
   std::int64_t afterBytes = 0;  // Drop*: bytes of the body that pass before the cut
@@ -57,6 +69,16 @@ class DevCloud {
   void ClearFaults();
   // The rule that applies to this request, consumed; false when none does.
   bool TakeFault(const std::string& method, const std::string& path, FaultRule::Kind kind, FaultRule& rule);
+
+  // Reads the request body into `sink`, honouring DropRequest rules. False
+  // when the body could not be read whole (the client went away, the sink
+  // refused, or the connection is to be dropped: then `res` is set up so
+  // the connection is cut).
+  bool ReceiveBody(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader,
+                   const std::function<bool(const char*, std::size_t)>& sink);
+  // Makes `res` an answer that breaks off, so the client sees a dropped
+  // connection.
+  static void DropConnection(httplib::Response& res);
 
   // Requests served since start (or the last reset), optionally only those
   // of one method and/or whose path starts with `pathPrefix`.
