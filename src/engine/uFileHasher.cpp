@@ -1,0 +1,48 @@
+#include "engine/uFileHasher.h"
+
+#include "foundation/AppError.h"
+#include "foundation/Crypto.h"
+#include "foundation/TextFile.h"
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace calvora {
+namespace {
+
+// Large blocks keep the system calls few; hashing then runs at the speed of
+// the digest itself.
+constexpr size_t kBlockSize = 1 << 20;
+
+struct TFileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+
+}  // namespace
+
+std::string FileMD5(const std::string& FilePath) {
+  if (!FileExists(FilePath)) throw EAppError("Dosya bulunamadı: " + FilePath);
+  std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(FilePath.c_str(), "rb"));
+  if (!file) throw EFileError("Dosya acilamadi: " + FilePath + " (" + platform::LastSystemErrorText() + ")");
+  // The blocks go straight into our buffer, not through the stream's own.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  std::vector<char> block(kBlockSize);
+  TMd5 md5;
+  for (;;) {
+    const size_t got = std::fread(block.data(), 1, block.size(), file.get());
+    if (got > 0) md5.Update(block.data(), got);
+    if (got < block.size()) {
+      if (std::ferror(file.get()))
+        throw EFileError("Dosya okunamadi: " + FilePath + " (" + platform::LastSystemErrorText() + ")");
+      break;
+    }
+  }
+  return md5.FinalHex();
+}
+
+}  // namespace calvora
