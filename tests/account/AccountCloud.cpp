@@ -13,6 +13,11 @@ TAccountCloud::~TAccountCloud() { cloud_->Stop(); }
 
 TDeploymentSettings TAccountCloud::Deployment() const {
   TDeploymentSettings deployment;
+  const std::string base = cloud_->BaseUrl();
+  deployment.GoogleAuthEndpoint = base + "/o/oauth2/v2/auth";
+  deployment.GoogleTokenEndpoint = base + "/token";
+  deployment.DriveApiBase = base;
+  deployment.DriveUploadBase = base;
   deployment.FirebaseApiKey = cloud_->Account().ApiKey();
   deployment.FirebaseDatabaseURL = cloud_->BaseUrl() + "/rtdb/";
   deployment.FirebaseAuthBase = cloud_->BaseUrl();

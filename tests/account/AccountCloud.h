@@ -23,8 +23,9 @@ class TAccountCloud {
 
   devcloud::DevCloud& Cloud() { return *cloud_; }
   devcloud::AccountDirectoryState& Directory() { return cloud_->Account(); }
-  // Database URL BaseUrl()+"/rtdb/", authentication base BaseUrl(), the
-  // emulator's API key and the service login.
+  // Every endpoint on the emulator: Google OAuth and Drive, the database
+  // BaseUrl()+"/rtdb/" and authentication BaseUrl() with the emulator's API
+  // key and the service login; a fallback mail server.
   TDeploymentSettings Deployment() const;
   // GET requests the database answered for the node (and below).
   std::int64_t Reads(const std::string& node) const;
