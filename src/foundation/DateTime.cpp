@@ -9,8 +9,8 @@ namespace calvora {
 namespace {
 
 constexpr std::int64_t kMsPerDay = 86400000;
-// Days from 0001-01-01 (proleptic Gregorian) to 1899-12-30.
-constexpr std::int64_t kDelphiEpochDays = 693594;
+// Day number of 1899-12-30 when 0001-01-01 is day 1 (proleptic Gregorian).
+constexpr std::int64_t kEpochDayNumber = 693594;
 // Days from 1899-12-30 to 1970-01-01.
 constexpr double kUnixEpoch = 25569.0;
 
@@ -100,7 +100,7 @@ bool TryEncodeDateTime(const TDateTimeParts& p, TDateTime& value) {
       p.day > DaysInMonth(p.year, p.month) || p.hour < 0 || p.hour > 23 || p.minute < 0 ||
       p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0 || p.millisecond > 999)
     return false;
-  std::int64_t days = DaysFromCivil(p.year, p.month, p.day) - kDelphiEpochDays - 1;
+  std::int64_t days = DaysFromCivil(p.year, p.month, p.day) - kEpochDayNumber;
   std::int64_t ms = ((p.hour * 60LL + p.minute) * 60LL + p.second) * 1000LL + p.millisecond;
   value = static_cast<double>(days) + static_cast<double>(ms) / kMsPerDay;
   return true;
@@ -118,7 +118,7 @@ TDateTimeParts DecodeDateTime(TDateTime value) {
   std::int64_t days = ms >= 0 ? ms / kMsPerDay : -((-ms + kMsPerDay - 1) / kMsPerDay);
   std::int64_t rest = ms - days * kMsPerDay;
   TDateTimeParts p;
-  CivilFromDays(days + kDelphiEpochDays + 1, p.year, p.month, p.day);
+  CivilFromDays(days + kEpochDayNumber, p.year, p.month, p.day);
   p.hour = static_cast<int>(rest / 3600000);
   p.minute = static_cast<int>(rest / 60000 % 60);
   p.second = static_cast<int>(rest / 1000 % 60);

@@ -76,8 +76,14 @@ bool CreateKeyFile(const std::string& path, std::string& error) {
     error = "Rastgele anahtar uretilemedi";
     return false;
   }
-  const std::string temp = path + ".new-" + std::to_string(getpid());
-  unlink(temp.c_str());
+  // Unique per attempt: threads of one process may race here as well.
+  unsigned char tag[8];
+  if (RAND_bytes(tag, sizeof tag) != 1) {
+    error = "Rastgele anahtar uretilemedi";
+    return false;
+  }
+  std::string temp = path + ".new-" + std::to_string(getpid()) + "-";
+  for (unsigned char c : tag) temp += "0123456789abcdef"[c & 15];
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
   if (fd < 0) {
     error = LastSystemErrorText();
