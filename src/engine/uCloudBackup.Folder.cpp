@@ -254,6 +254,9 @@ bool TCloudBackupService::SyncFolderToDrive(const TBackupPlan& Plan, std::string
           ReportProgress(Plan, kStage, Fmt("%d/%d dosya degismemis, atlandi: %s", p, n, rel), false, full);
           return;
         }
+        // The Drive client reports a file it cannot read as a failed upload;
+        // found here, it takes the locked-file way instead.
+        EnsureFileReadable(readPath);
         const std::int64_t needed = std::max<std::int64_t>(0, size - existing.Size);
         if (!quota.Check(needed, quotaMessage)) throw EAppError("Kota yetersiz: " + rel + " | " + quotaMessage);
         TDriveFileInfo result = FGoogleDrive->UpdateFileContent(existing.FileID, readPath, FOnUploadProgress);
@@ -264,6 +267,7 @@ bool TCloudBackupService::SyncFolderToDrive(const TBackupPlan& Plan, std::string
         ++updated;
         return;
       }
+      EnsureFileReadable(readPath);
       if (!quota.Check(size, quotaMessage)) throw EAppError("Kota yetersiz: " + rel + " | " + quotaMessage);
       TDriveFileInfo result = FGoogleDrive->UploadFile(readPath, folderID, FOnUploadProgress);
       if (result.FileID.empty()) throw EAppError("Drive upload basarisiz: " + rel);

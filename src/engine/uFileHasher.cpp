@@ -22,13 +22,19 @@ struct TFileCloser {
     if (f) std::fclose(f);
   }
 };
+using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
+
+TFilePtr OpenForReading(const std::string& FilePath) {
+  TFilePtr file(std::fopen(FilePath.c_str(), "rb"));
+  if (!file) throw EFileError("Dosya acilamadi: " + FilePath + " (" + platform::LastSystemErrorText() + ")");
+  return file;
+}
 
 }  // namespace
 
 std::string FileMD5(const std::string& FilePath) {
   if (!FileExists(FilePath)) throw EAppError("Dosya bulunamadı: " + FilePath);
-  std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(FilePath.c_str(), "rb"));
-  if (!file) throw EFileError("Dosya acilamadi: " + FilePath + " (" + platform::LastSystemErrorText() + ")");
+  TFilePtr file = OpenForReading(FilePath);
   // The blocks go straight into our buffer, not through the stream's own.
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
   std::vector<char> block(kBlockSize);
@@ -43,6 +49,13 @@ std::string FileMD5(const std::string& FilePath) {
     }
   }
   return md5.FinalHex();
+}
+
+void EnsureFileReadable(const std::string& FilePath) {
+  TFilePtr file = OpenForReading(FilePath);
+  char first = 0;
+  if (std::fread(&first, 1, 1, file.get()) == 0 && std::ferror(file.get()))
+    throw EFileError("Dosya okunamadi: " + FilePath + " (" + platform::LastSystemErrorText() + ")");
 }
 
 }  // namespace calvora

@@ -9,4 +9,8 @@ namespace calvora {
 // EFileError when the file cannot be opened or read.
 std::string FileMD5(const std::string& FilePath);
 
+// Opens the file and reads its first byte: EFileError when that fails (a file
+// held by another program), so the caller can tell it from an upload error.
+void EnsureFileReadable(const std::string& FilePath);
+
 }  // namespace calvora
