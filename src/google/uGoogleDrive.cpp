@@ -223,6 +223,54 @@ TDriveFileInfo TGoogleDrive::FindFileInFolder(const std::string& ParentFolderID,
   return TDriveFileInfo();
 }
 
+bool TGoogleDrive::TryListFiles(const std::string& ParentFolderID, std::vector<TDriveFileInfo>& Files) {
+  Files.clear();
+  std::vector<TDriveFileInfo> result;
+  std::string pageToken;
+  try {
+    do {
+      std::string address =
+          "/drive/v3/files?pageSize=1000&fields=nextPageToken,files(id,name,size,md5Checksum,mimeType,modifiedTime)";
+      if (!ParentFolderID.empty())
+        address += "&q=" + UrlEncode("'" + ParentFolderID + "' in parents and trashed=false");
+      if (!pageToken.empty()) address += "&pageToken=" + UrlEncode(pageToken);
+      HttpRequest request;
+      request.url = ApiUrl(address);
+      request.headers = BuildHeaders("");
+      HttpResponse response = Send(request);
+      TJson answer;
+      if (response.status != 200 || !ParseObject(response.body, answer)) {
+        LogErrorFmt("Drive listeleme HTTP %d: %s", response.status, response.body);
+        return false;
+      }
+      auto files = answer.find("files");
+      if (files != answer.end() && !files->is_array()) return false;
+      if (files != answer.end())
+        for (const auto& item : *files) result.push_back(FileInfoFromJson(item));
+      pageToken = JsonMemberText(answer, "nextPageToken");
+    } while (!pageToken.empty());
+  } catch (const std::exception& e) {
+    LogException("Drive listeleme hatasi", e);
+    return false;
+  }
+  Files = std::move(result);
+  return true;
+}
+
+bool TGoogleDrive::TryFindFileInFolder(const std::string& ParentFolderID, const std::string& FileName,
+                                       TDriveFileInfo& File) {
+  File = TDriveFileInfo();
+  if (IsBlank(ParentFolderID) || IsBlank(FileName)) return false;
+  std::vector<TDriveFileInfo> files;
+  if (!TryListFiles(ParentFolderID, files)) return false;
+  for (const TDriveFileInfo& item : files)
+    if (SameText(item.Name, FileName) && item.MimeType != kDriveFolderMimeType) {
+      File = item;
+      break;
+    }
+  return true;
+}
+
 TDriveFileInfo TGoogleDrive::GetFileMetadata(const std::string& FileID) {
   try {
     HttpRequest request;

@@ -82,6 +82,13 @@ class TGoogleDrive {
   // The first non-folder child whose name equals FileName ignoring case;
   // empty FileID when none.
   TDriveFileInfo FindFileInFolder(const std::string& ParentFolderID, const std::string& FileName);
+  // Listings that tell a failure from an empty folder: false (and an empty
+  // result) on a transport error, an answer other than 200 or an unreadable
+  // body; true with the complete listing otherwise.
+  bool TryListFiles(const std::string& ParentFolderID, std::vector<TDriveFileInfo>& Files);
+  // True with File (empty FileID when there is no such file) once the
+  // folder could be listed; false when it could not.
+  bool TryFindFileInFolder(const std::string& ParentFolderID, const std::string& FileName, TDriveFileInfo& File);
   TDriveFileInfo GetFileMetadata(const std::string& FileID);
   bool GetStorageQuota(TDriveStorageQuota& Quota);
   // Sum of the sizes below the folder, sub-folders included.
