@@ -1,0 +1,191 @@
+// Drive client: folders and their cache, listings, lookups, metadata,
+// quota, folder sizes, deletion and Drive time stamps.
+#include "GoogleTestSupport.h"
+
+#include <cstdlib>
+#include <ctime>
+
+namespace calvora::test {
+namespace {
+
+using MetadataTest = DriveTest;
+
+TEST_F(MetadataTest, EnsureFolderPathNormalisesAndCaches) {
+  const std::string root = Google().AddFolder("Root");
+  const std::string id = drive.EnsureFolderPath(root, "Plan/2024/Mart");
+  ASSERT_FALSE(id.empty());
+  auto tree = Google().ListTree();
+  ASSERT_EQ(tree.size(), 4u);
+  EXPECT_EQ(tree[3].path, "Root/Plan/2024/Mart");
+  EXPECT_EQ(tree[3].id, id);
+
+  // Equivalent spellings resolve the same folders from the cache.
+  cloud.Cloud().ResetCounts();
+  for (const char* path : {"Plan/2024/Mart", "\\Plan\\2024\\Mart\\", "Plan//2024///Mart/", "/Plan\\2024/Mart"})
+    EXPECT_EQ(drive.EnsureFolderPath(root, path), id) << path;
+  EXPECT_EQ(Requests(), 0);
+  for (const char* path : {"", "/", "\\\\", "//\\"}) EXPECT_EQ(drive.EnsureFolderPath(root, path), root) << path;
+  EXPECT_EQ(Requests(), 0);
+
+  // After a reset the folders are looked up again, not created again.
+  drive.ResetFolderCache();
+  EXPECT_EQ(drive.EnsureFolderPath(root, "Plan\\2024\\Mart"), id);
+  EXPECT_EQ(Requests("GET"), 3);
+  EXPECT_EQ(Requests("POST"), 0);
+  EXPECT_EQ(Google().ListTree().size(), 4u);
+
+  // A second root has its own cache keys.
+  const std::string other = Google().AddFolder("Other");
+  EXPECT_NE(drive.EnsureFolderPath(other, "Plan"), drive.EnsureFolderPath(root, "Plan"));
+}
+
+TEST_F(MetadataTest, FindSubFolderEscapesQuotesAndBackslashes) {
+  const std::string parent = Google().AddFolder("P");
+  for (const std::string name : {"O'Brien", "a\\b", "x\\'y", "it's\\\\", "Çalışma Ş"}) {
+    const std::string id = Google().AddFolder(name, parent);
+    EXPECT_EQ(drive.FindSubFolder(parent, name), id) << name;
+  }
+  for (const std::string name : {"O'Brien", "Çalışma Ş"})
+    EXPECT_EQ(drive.EnsureFolderPath(parent, name), drive.FindSubFolder(parent, name)) << "found, not made again";
+  EXPECT_EQ(Google().Children(parent).size(), 5u);
+  const std::string trashed = Google().AddFolder("Eski", parent);
+  Google().SetTrashed(trashed, true);
+  EXPECT_EQ(drive.FindSubFolder(parent, "Eski"), "");
+  Google().AddFile("Dosya", parent, "x");
+  EXPECT_EQ(drive.FindSubFolder(parent, "Dosya"), "") << "files are not folders";
+  EXPECT_EQ(drive.FindSubFolder("missing-parent", "P"), "");
+}
+
+TEST_F(MetadataTest, CreateFolderReportsRefusals) {
+  cloud.Cloud().InjectStatus("POST", "^/drive/v3/files$", 1, 403, "insufficientPermissions");
+  const std::string root = Google().AddFolder("R");
+  EXPECT_EQ(drive.EnsureFolderPath(root, "A/B"), "");
+  EXPECT_TRUE(log.Contains(TLogLevel::Error, "Klasor olusturma HTTP 403: {\"error\""));
+  EXPECT_TRUE(log.Contains(TLogLevel::Error, "Alt klasor olusturulamadi: A (parent=" + root + ")"));
+  const std::string made = drive.EnsureFolderPath(root, "A/B");
+  EXPECT_EQ(made, drive.FindSubFolder(drive.FindSubFolder(root, "A"), "B")) << "nothing half-made was remembered";
+  const std::string top = drive.CreateFolder("Top", "");
+  EXPECT_EQ(top, drive.FindSubFolder(Google().RootFolderId(), "Top")) << "no parent: the root";
+}
+
+TEST_F(MetadataTest, ListFilesFollowsEveryPage) {
+  const std::string folder = Google().AddFolder("Many");
+  for (int i = 0; i < 1001; ++i) Google().AddFile("f" + std::to_string(i), folder, std::to_string(i));
+  const std::string sub = Google().AddFolder("Sub", folder);
+  Google().AddFile("elsewhere", "root", "x");
+  const std::string gone = Google().AddFile("gone", folder, "x");
+  Google().SetTrashed(gone, true);
+  cloud.Cloud().ResetCounts();
+
+  auto files = drive.ListFiles(folder);
+  ASSERT_EQ(files.size(), 1002u);
+  EXPECT_EQ(Requests("GET", "/drive/v3/files"), 2);
+  EXPECT_EQ(files[0].Name, "f0");
+  EXPECT_EQ(files[1000].Name, "f1000");
+  EXPECT_EQ(files[1000].Size, 4);
+  EXPECT_EQ(files[1000].MD5, devcloud::Md5Hex("1000"));
+  EXPECT_GT(files[1000].ModifiedTime, 0);
+  EXPECT_EQ(files[1001].FileID, sub);
+  EXPECT_EQ(files[1001].MimeType, kDriveFolderMimeType);
+  EXPECT_EQ(files[1001].Size, 0);
+  EXPECT_EQ(drive.ListFiles("").size(), 1005u) << "no parent: everything, trashed included";
+  EXPECT_TRUE(drive.ListFiles("unknown").empty());
+}
+
+TEST_F(MetadataTest, FindFileInFolderSkipsFoldersAndIgnoresCase) {
+  const std::string parent = Google().AddFolder("P");
+  Google().AddFolder("Rapor.bak", parent);
+  const std::string file = Google().AddFile("RAPOR.BAK", parent, "r");
+  EXPECT_EQ(drive.FindFileInFolder(parent, "rapor.bak").FileID, file);
+  EXPECT_EQ(drive.FindFileInFolder(parent, "yok.bak").FileID, "");
+  EXPECT_EQ(drive.FindFileInFolder("", "rapor.bak").FileID, "");
+  EXPECT_EQ(drive.FindFileInFolder(parent, " ").FileID, "");
+}
+
+TEST_F(MetadataTest, FileMetadataQuotaSizesAndDeletion) {
+  const std::string top = Google().AddFolder("Top");
+  const std::string a = Google().AddFile("a.bin", top, std::string(100, 'a'));
+  const std::string sub = Google().AddFolder("Sub", top);
+  Google().AddFile("b.bin", sub, std::string(50, 'b'));
+  Google().AddFile("c.bin", Google().AddFolder("Deeper", sub), std::string(7, 'c'));
+  Google().SetModifiedTime(a, 1709632800123);  // 2024-03-05T10:00:00.123Z
+
+  TDriveFileInfo info = drive.GetFileMetadata(a);
+  EXPECT_EQ(info.FileID, a);
+  EXPECT_EQ(info.Name, "a.bin");
+  EXPECT_EQ(info.Size, 100);
+  EXPECT_EQ(info.MD5, devcloud::Md5Hex(std::string(100, 'a')));
+  EXPECT_EQ(info.MimeType, "application/octet-stream");
+  EXPECT_EQ(info.ModifiedTime, ParseDriveDateTime("2024-03-05T10:00:00.123Z"));
+  EXPECT_EQ(drive.GetFileMetadata("missing").FileID, "");
+
+  EXPECT_EQ(drive.GetFolderSize(top), 157);
+  EXPECT_EQ(drive.GetFolderSize(""), 0);
+
+  TDriveStorageQuota quota;
+  ASSERT_TRUE(drive.GetStorageQuota(quota));
+  EXPECT_EQ(quota.LimitBytes, 0);
+  EXPECT_EQ(quota.UsedBytes, 157);
+  EXPECT_EQ(quota.UsedInDriveBytes, 157);
+  Google().SetQuotaLimit(1000);
+  Google().SetTrashed(a, true);
+  ASSERT_TRUE(drive.GetStorageQuota(quota));
+  EXPECT_EQ(quota.LimitBytes, 1000);
+  EXPECT_EQ(quota.TrashBytes, 100);
+  cloud.Cloud().InjectStatus("GET", "^/drive/v3/about$", 1, 500);
+  EXPECT_FALSE(drive.GetStorageQuota(quota));
+  EXPECT_EQ(quota.LimitBytes, 0);
+  EXPECT_TRUE(log.Contains(TLogLevel::Warn, "Drive kota bilgisi alinamadi HTTP 500: "));
+
+  EXPECT_TRUE(drive.DeleteFile(sub));
+  EXPECT_FALSE(Google().File(sub));
+  EXPECT_EQ(Google().ListTree().size(), 2u) << "a folder goes with its content";
+  EXPECT_FALSE(drive.DeleteFile(sub)) << "already gone";
+  EXPECT_FALSE(drive.DeleteFile("never-existed"));
+}
+
+// Runs `body` with the process's time zone set to `zone`.
+template <typename F>
+void InTimeZone(const char* zone, F body) {
+  const char* old = std::getenv("TZ");
+  std::string saved = old ? old : "";
+  setenv("TZ", zone, 1);
+  tzset();
+  body();
+  if (old)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+}
+
+TEST(ParseDriveDateTimeTest, ReadsUtcStampsAsLocalTime) {
+  InTimeZone("Europe/Istanbul", [] {
+    struct Case {
+      const char* text;
+      TDateTime expected;
+    };
+    const Case cases[] = {
+        {"2024-03-05T22:30:00.123Z", EncodeDateTime(2024, 3, 6, 1, 30, 0, 123)},  // the local date is the next day
+        {" 2024-03-05T10:00:00Z ", EncodeDateTime(2024, 3, 5, 13, 0, 0)},
+        {"2024-03-05T10:00:00+01:00", EncodeDateTime(2024, 3, 5, 12, 0, 0)},
+        {"2024-03-05T10:20:30", EncodeDateTime(2024, 3, 5, 10, 20, 30)},  // no zone: taken as it is
+        {"2024-03-05T10:20:30.75", EncodeDateTime(2024, 3, 5, 10, 20, 30)},
+        {"2024-03-05 10:20", EncodeDateTime(2024, 3, 5, 10, 20, 0)},
+        {"", 0},
+        {"yesterday", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ParseDriveDateTime(c.text), c.expected) << c.text;
+  });
+}
+
+TEST(DrivePathTest, NormalizeDrivePath) {
+  EXPECT_EQ(NormalizeDrivePath("\\a\\b\\"), "a/b");
+  EXPECT_EQ(NormalizeDrivePath("//a//b//"), "a//b");
+  EXPECT_EQ(NormalizeDrivePath("///"), "");
+  for (int status : {408, 429, 500, 503, 599}) EXPECT_TRUE(IsRetryableStatus(status)) << status;
+  for (int status : {200, 308, 400, 401, 403, 404, 600}) EXPECT_FALSE(IsRetryableStatus(status)) << status;
+}
+
+}  // namespace
+}  // namespace calvora::test
