@@ -193,8 +193,8 @@ std::string BuildReportHtml(const TBackupPlan& Plan, bool Success, const std::st
 }
 
 std::string FindScriptInterpreter() {
-  const auto configured = platform::GetEnv("CALVORA_PYTHON");
-  return (configured && !configured->empty()) ? *configured : std::string("python3");
+  const std::string configured = Trim(platform::EnvOr("CALVORA_PYTHON", ""));
+  return configured.empty() ? std::string("python3") : configured;
 }
 
 const std::string& BuiltInMailScript() {

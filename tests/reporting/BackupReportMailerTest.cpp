@@ -9,6 +9,7 @@
 
 #include <gmock/gmock.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
@@ -341,6 +342,16 @@ TEST(ReportMailer, RecipientsDecideWhetherAMailIsSent) {
       EXPECT_EQ(c.sentTo, settings["toAddresses"]);
     }
   }
+}
+
+TEST(ReportMailer, InterpreterComesFromCalvoraPythonElsePath) {
+  const char* saved = std::getenv("CALVORA_PYTHON");
+  const std::string previous = saved ? saved : "";
+  setenv("CALVORA_PYTHON", " /opt/python/bin/python3 ", 1);
+  EXPECT_EQ("/opt/python/bin/python3", FindScriptInterpreter());
+  unsetenv("CALVORA_PYTHON");
+  EXPECT_EQ("python3", FindScriptInterpreter());
+  if (saved) setenv("CALVORA_PYTHON", previous.c_str(), 1);
 }
 
 TEST(ReportMailer, MailScriptIsTakenFromTheProgramFolderThenTheCurrentFolderElseTheBuiltInCopy) {
