@@ -92,6 +92,31 @@ TEST_F(MetadataTest, ListFilesFollowsEveryPage) {
   EXPECT_TRUE(drive.ListFiles("unknown").empty());
 }
 
+TEST_F(MetadataTest, TryListingsTellAFailureFromAnEmptyFolder) {
+  const std::string folder = Google().AddFolder("Many");
+  for (int i = 0; i < 1001; ++i) Google().AddFile("f" + std::to_string(i), folder, "x");
+  const std::string empty = Google().AddFolder("Empty");
+  std::vector<TDriveFileInfo> files;
+  ASSERT_TRUE(drive.TryListFiles(folder, files));
+  EXPECT_EQ(files.size(), 1001u);
+  ASSERT_TRUE(drive.TryListFiles(empty, files));
+  EXPECT_TRUE(files.empty());
+
+  cloud.Cloud().InjectStatus("GET", "^/drive/v3/files$", 1, 500);
+  AddFault(devcloud::FaultRule::Kind::Status, "GET", "^/drive/v3/files$", 1, 0, /*skip=*/1, 500);
+  EXPECT_FALSE(drive.TryListFiles(folder, files)) << "first page refused";
+  EXPECT_FALSE(drive.TryListFiles(folder, files)) << "second page refused";
+  EXPECT_TRUE(files.empty());
+
+  TDriveFileInfo found;
+  ASSERT_TRUE(drive.TryFindFileInFolder(folder, "F1000", found));
+  EXPECT_EQ(found.Name, "f1000");
+  ASSERT_TRUE(drive.TryFindFileInFolder(folder, "none", found));
+  EXPECT_EQ(found.FileID, "");
+  AddFault(devcloud::FaultRule::Kind::DropRequest, "GET", "^/drive/v3/files$", 1);
+  EXPECT_FALSE(drive.TryFindFileInFolder(folder, "f1", found));
+}
+
 TEST_F(MetadataTest, FindFileInFolderSkipsFoldersAndIgnoresCase) {
   const std::string parent = Google().AddFolder("P");
   Google().AddFolder("Rapor.bak", parent);
