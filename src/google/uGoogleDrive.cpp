@@ -681,7 +681,11 @@ std::vector<TDriveRevisionInfo> TGoogleDrive::ListFileRevisions(const std::strin
     }
     TJson answer;
     pageToken.clear();
-    if (!ParseObject(response.body, answer)) break;
+    if (!ParseObject(response.body, answer)) {
+      // An unreadable page is a failure too: the list is complete or empty.
+      LogWarnFmt("Drive revision listesi okunamadi: %s", response.body);
+      return {};
+    }
     auto revisions = answer.find("revisions");
     if (revisions != answer.end() && revisions->is_array()) {
       for (const auto& item : *revisions) {

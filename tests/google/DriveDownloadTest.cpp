@@ -132,6 +132,12 @@ TEST(RevisionAnswerTest, KeepForeverReadsAsTextIgnoringCase) {
           "{\"id\":\"3\",\"keepForever\":\"no\"},{\"id\":\"4\"}]}",
           "application/json");
     });
+    s.Get("/drive/v3/files/g/revisions", [](const httplib::Request& req, httplib::Response& res) {
+      if (req.has_param("pageToken"))
+        res.set_content("<html>proxy error</html>", "text/html");
+      else
+        res.set_content("{\"nextPageToken\":\"p2\",\"revisions\":[{\"id\":\"1\"}]}", "application/json");
+    });
   });
   TDeploymentSettings deployment;
   deployment.DriveApiBase = server.Url("");
@@ -146,6 +152,7 @@ TEST(RevisionAnswerTest, KeepForeverReadsAsTextIgnoringCase) {
   EXPECT_TRUE(revisions[1].KeepForever);
   EXPECT_FALSE(revisions[2].KeepForever);
   EXPECT_FALSE(revisions[3].KeepForever);
+  EXPECT_TRUE(drive.ListFileRevisions("g").empty()) << "an unreadable later page: nothing rather than a part";
 }
 
 }  // namespace
