@@ -233,13 +233,24 @@ bool TCloudBackupService::SyncFolderToDrive(const TBackupPlan& Plan, std::string
   int added = 0, updated = 0, unchanged = 0, skipped = 0;
   const int n = static_cast<int>(files.size());
 
+  // Every report rewrites the protected activity file; the routine per-file
+  // ones go out at most once a second (and for the first and the last
+  // file), which is still more often than the monitor looks.
+  TDateTime lastRoutineReport = 0;
+  auto reportRoutine = [&](int p, const std::string& text, const std::string& activeFile) {
+    const TDateTime now = FEnv.Now();
+    if (p != 1 && p != n && lastRoutineReport > 0 && MillisecondsBetween(now, lastRoutineReport) < 1000) return;
+    lastRoutineReport = now;
+    ReportProgress(Plan, kStage, text, false, activeFile);
+  };
+
   for (int p = 1; p <= n; ++p) {
     const std::string& full = files[static_cast<size_t>(p - 1)];
     const std::string rel = full.substr(prefix.size());
     const std::string relDir = ExtractFileDir(rel);
     const std::string name = ExtractFileName(rel);
     const std::string folderID = (relDir.empty() || relDir == ".") ? target : index.FolderFor(relDir);
-    ReportProgress(Plan, kStage, Fmt("%d/%d dosya esleniyor: %s", p, n, rel), false, full);
+    reportRoutine(p, Fmt("%d/%d dosya esleniyor: %s", p, n, rel), full);
     const TDriveFileInfo existing = index.FindFile(folderID, name, localNames[relDir]);
 
     std::string copyPath, copyError;
@@ -251,7 +262,7 @@ bool TCloudBackupService::SyncFolderToDrive(const TBackupPlan& Plan, std::string
         // A different size is a change without reading the file.
         if (!existing.MD5.empty() && existing.Size == size && SameText(existing.MD5, FileMD5(readPath))) {
           ++unchanged;
-          ReportProgress(Plan, kStage, Fmt("%d/%d dosya degismemis, atlandi: %s", p, n, rel), false, full);
+          reportRoutine(p, Fmt("%d/%d dosya degismemis, atlandi: %s", p, n, rel), full);
           return;
         }
         // The Drive client reports a file it cannot read as a failed upload;
