@@ -1,0 +1,175 @@
+#include "engine/uCloudBackup.h"
+
+#include "account/uFirebaseActiveAccount.h"
+#include "accountdrive/uAccountDriveContext.h"
+#include "accountdrive/uDriveQuotaManager.h"
+#include "engine/uRestoreMetadata.h"
+#include "foundation/AppError.h"
+#include "foundation/Format.h"
+#include "foundation/TextFile.h"
+#include "foundation/TextUtil.h"
+#include "foundation/uLogger.h"
+#include "google/uGoogleAuth.h"
+#include "plans/uPlanActivityStore.h"
+
+namespace calvora {
+
+TCloudBackupService::TCloudBackupService(const TMSSQLBackupConfig& Config, TEnv& Env)
+    : FEnv(Env), FConfig(Config), FFirebirdConfig(Env.Config().GetFirebirdBackupConfig()), FAppConfig(Env.Config()) {
+  std::string clientId = FAppConfig.GetClientID();
+  std::string clientSecret = FAppConfig.GetClientSecret();
+  // An account may bring its own OAuth client; without a readable sign-in
+  // the configured client serves.
+  try {
+    TFirebaseManagedAccount account;
+    std::string error;
+    if (GetActiveAccount(FEnv, account, error)) {
+      if (!IsBlank(account.OAuthClientID)) clientId = Trim(account.OAuthClientID);
+      if (!IsBlank(account.OAuthClientSecret)) clientSecret = Trim(account.OAuthClientSecret);
+    }
+  } catch (const std::exception& e) {
+    LogException("Aktif hesap OAuth bilgisi okunamadi", e);
+  }
+  FGoogleAuth = std::make_unique<TGoogleAuth>(FEnv, clientId, clientSecret, FAppConfig.GetAuthPort(), false);
+  FGoogleAuth->LoadTokens(FAppConfig.GetGoogleTokenCachePath());
+  FGoogleDrive = std::make_unique<TGoogleDrive>(*FGoogleAuth);
+}
+
+TCloudBackupService::~TCloudBackupService() {
+  FLastScriptData = nullptr;
+  FGoogleDrive.reset();
+  FGoogleAuth.reset();
+}
+
+bool TCloudBackupService::IsConfigured(const TMSSQLBackupConfig& Config) {
+  return Config.Enabled && !IsBlank(Config.Server) && !IsBlank(Config.UserName);
+}
+
+bool TCloudBackupService::IsDiskSpaceError(const std::string& Message) {
+  const std::string text = LowerAscii(Trim(Message));
+  for (const char* words : {"disk alani yetersiz", "kota yetersiz", "hesap kotasi asiliyor",
+                            "google drive kapasitesi yetersiz"})
+    if (text.find(words) != std::string::npos) return true;
+  return false;
+}
+
+// ---------------------------------------------------------------- shared internals
+
+std::string TCloudBackupService::PlanWorkDirectory(const TBackupPlan& Plan) const {
+  std::string dir = Trim(Plan.TempDirectory);
+  return dir.empty() ? Trim(FConfig.BackupOutputDir) : dir;
+}
+
+void TCloudBackupService::EnsureGoogleToken() {
+  if (IsBlank(FGoogleAuth->TokenData().AccessToken))
+    throw EAppError("Google yetkilendirme tokeni bulunamadi. Masaustu uygulamadan yeniden yetkilendirme yapin.");
+  if (IsBlank(FGoogleAuth->GetValidToken())) throw EAppError("Google erisim tokeni yenilenemedi.");
+}
+
+std::string TCloudBackupService::AccountRootFolderId() {
+  std::string folderId;
+  std::string error;
+  if (!EnsureAccountRootFolder(FEnv, *FGoogleDrive, Trim(FAppConfig.GetRootFolderID()), folderId, error))
+    throw EAppError(error);
+  return folderId;
+}
+
+std::string TCloudBackupService::PlanDriveFolderId(const TBackupPlan& Plan) {
+  std::string root = AccountRootFolderId();
+  if (IsBlank(Plan.DriveSubFolder)) return root;
+  return FGoogleDrive->EnsureFolderPath(root, Plan.DriveSubFolder);
+}
+
+bool TCloudBackupService::CheckDriveQuota(std::int64_t BytesNeeded, std::string& Message) {
+  Message.clear();
+  return CheckDriveSpaceForUpload(FEnv, *FGoogleDrive, Trim(FAppConfig.GetRootFolderID()), BytesNeeded, Message);
+}
+
+// A stage report that cannot be stored must not cost the backup itself;
+// the runner's own record at the end tells the outcome.
+void TCloudBackupService::ReportProgress(const TBackupPlan& Plan, const std::string& Stage,
+                                         const std::string& Message, bool UploadCompleted,
+                                         const std::string& ActiveFile) {
+  try {
+    ReportPlanRunProgress(FEnv, Plan, Stage, Message, UploadCompleted, ActiveFile);
+  } catch (const std::exception& e) {
+    LogException("Plan ilerleme kaydi yazilamadi: " + Stage, e);
+  }
+}
+
+// ---------------------------------------------------------------- BackupPlan
+
+bool TCloudBackupService::BackupPlan(TBackupPlan& Plan, std::string& BackupFilePath, std::string& ResultMessage) {
+  BackupFilePath.clear();
+  ResultMessage.clear();
+  try {
+    const bool folderPlan = IsFolderPlan(Plan);
+    const bool firebirdPlan = IsFirebirdPlan(Plan);
+    if (!folderPlan && !firebirdPlan && !IsConfigured(FConfig)) throw EAppError("MSSQL backup ayarlari eksik.");
+    if (firebirdPlan && !FFirebirdConfig.Enabled) throw EAppError("Firebird backup ayarlari etkin degil.");
+    if (!folderPlan && IsBlank(Plan.DatabaseName)) throw EAppError("Plan icin veritabani adi/yolu girilmemis.");
+
+    if (firebirdPlan) {
+      std::string work = PlanWorkDirectory(Plan);
+      if (!work.empty() && !ForceDirectories(work)) throw EFileError("Klasor olusturulamadi: " + work);
+      return BackupFirebirdPlan(Plan, BackupFilePath, ResultMessage);
+    }
+
+    if (!folderPlan) {
+      std::string work = PlanWorkDirectory(Plan);
+      if (!work.empty() && !ForceDirectories(work)) throw EFileError("Klasor olusturulamadi: " + work);
+      std::vector<std::string> names = PlanDatabaseList(Plan);
+      if (names.size() > 1) return BackupMultipleDatabases(Plan, names, BackupFilePath, ResultMessage);
+      return BackupSqlDatabase(Plan, BackupFilePath, ResultMessage);
+    }
+
+    ReportProgress(Plan, "Klasor Hazirlik", "Klasor dosyalari Drive hedefiyle esleniyor.", false, "");
+    if (SyncFolderToDrive(Plan, BackupFilePath, ResultMessage)) {
+      WriteRestoreMetadata(Plan, "");
+      ReportProgress(Plan, "Upload Tamamlandi", ResultMessage, true, BackupFilePath);
+      return true;
+    }
+    ReportProgress(Plan, "Hata", ResultMessage, false, BackupFilePath);
+    return false;
+  } catch (const std::exception& e) {
+    ResultMessage = e.what();
+    ReportProgress(Plan, "Hata", ResultMessage, false, BackupFilePath);
+    LogException("DB backup istisnasi", e);
+    return false;
+  }
+}
+
+bool TCloudBackupService::BackupMultipleDatabases(const TBackupPlan& Plan, const std::vector<std::string>& Names,
+                                                  std::string& BackupFilePath, std::string& ResultMessage) {
+  std::vector<std::string> produced;
+  std::vector<std::string> lines;
+  int successes = 0;
+  int failures = 0;
+  for (const std::string& name : Names) {
+    TBackupPlan copy = Plan;
+    copy.DatabaseName = name;
+    ReportProgress(Plan, "SQL Backup", "Coklu DB yedekleniyor: " + name, false, "");
+    std::string file;
+    std::string message;
+    if (BackupPlan(copy, file, message)) {
+      ++successes;
+      if (!file.empty()) produced.push_back(file);
+      lines.push_back(name + ": basarili");
+    } else {
+      ++failures;
+      lines.push_back(name + ": hatali - " + message);
+      if (IsDiskSpaceError(message)) {
+        lines.push_back("Kalan veritabani gorevleri disk alani yetersiz oldugu icin durduruldu.");
+        break;
+      }
+    }
+  }
+  BackupFilePath = Join(produced, "; ");
+  ResultMessage = Fmt("%d veritabani yedeklendi, %d hata.", successes, failures);
+  if (!lines.empty()) ResultMessage += " " + Join(lines, " | ");
+  const bool ok = failures == 0;
+  ReportProgress(Plan, ok ? "Upload Tamamlandi" : "Hata", ResultMessage, ok, BackupFilePath);
+  return ok;
+}
+
+}  // namespace calvora
