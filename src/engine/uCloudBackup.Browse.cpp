@@ -1,0 +1,234 @@
+// What the desktop windows show of a plan on Drive, and the downloads of
+// files, revisions and all of a plan's backups.
+#include "engine/uCloudBackup.h"
+
+#include "foundation/AppError.h"
+#include "foundation/Format.h"
+#include "foundation/TextFile.h"
+#include "foundation/TextUtil.h"
+#include "foundation/uLogger.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace calvora {
+namespace {
+
+bool PathTaken(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+}  // namespace
+
+std::string TCloudBackupService::SafeLocalFileName(const std::string& Name) {
+  std::string out;
+  for (unsigned char c : Name) {
+    if (c == '/' || c == '\\') {
+      out += '_';
+    } else if (c >= 32 && c != 127) {
+      out += static_cast<char>(c);
+    }
+  }
+  out = Trim(out);
+  if (out.empty() || out == "." || out == "..") return "dosya";
+  return out;
+}
+
+std::string TCloudBackupService::UniqueLocalPath(const std::string& Folder, const std::string& FileName) {
+  const std::string name = SafeLocalFileName(FileName);
+  std::string path = JoinPath(Folder, name);
+  if (!PathTaken(path)) return path;
+  const std::string ext = ExtractFileExt(name);
+  const std::string stem = name.substr(0, name.size() - ext.size());
+  for (int n = 1;; ++n) {
+    path = JoinPath(Folder, Fmt("%s_%d%s", stem, n, ext));
+    if (!PathTaken(path)) return path;
+  }
+}
+
+void TCloudBackupService::CollectDriveFilesRecursive(const std::string& FolderID, const std::string& RelativePrefix,
+                                                     std::vector<TDriveFileInfo>& Files) {
+  std::vector<TDriveFileInfo> children;
+  // An unanswered listing must not read as an empty folder.
+  if (!FGoogleDrive->TryListFiles(FolderID, children)) throw EAppError("Drive dosya listesi alinamadi.");
+  for (TDriveFileInfo& child : children) {
+    if (child.FileID.empty() || child.Name.empty()) continue;
+    const std::string rel = RelativePrefix.empty() ? child.Name : RelativePrefix + "\\" + child.Name;
+    if (child.MimeType == kDriveFolderMimeType) {
+      CollectDriveFilesRecursive(child.FileID, rel, Files);
+    } else {
+      child.RelativePath = rel;
+      Files.push_back(child);
+    }
+  }
+}
+
+void TCloudBackupService::CollectPlanFolderBackups(const TBackupPlan& Plan, const std::string& FolderID,
+                                                   std::vector<TDriveFileInfo>& Files) {
+  std::vector<TDriveFileInfo> children;
+  if (!FGoogleDrive->TryListFiles(FolderID, children)) throw EAppError("Drive dosya listesi alinamadi.");
+  const size_t before = Files.size();
+  for (TDriveFileInfo child : children) {
+    if (!IsPlanDriveBackupFile(Plan, child)) continue;
+    child.RelativePath = child.Name;
+    Files.push_back(child);
+  }
+  if (Files.size() != before) return;
+  for (TDriveFileInfo child : children) {
+    if (!IsBackupFileName(child)) continue;
+    child.RelativePath = child.Name;
+    Files.push_back(child);
+  }
+}
+
+bool TCloudBackupService::ListPlanDriveBackups(const TBackupPlan& Plan, std::vector<TDriveFileInfo>& Files,
+                                               std::string& ResultMessage) {
+  Files.clear();
+  ResultMessage.clear();
+  try {
+    EnsureGoogleToken();
+    const std::string root = AccountRootFolderId();
+    const std::string folder =
+        IsBlank(Plan.DriveSubFolder) ? root : FGoogleDrive->EnsureFolderPath(root, Plan.DriveSubFolder);
+    if (folder.empty()) throw EAppError("Drive hedef klasoru bulunamadi.");
+    auto collect = [&](const std::string& id) {
+      if (IsFolderPlan(Plan))
+        CollectDriveFilesRecursive(id, "", Files);
+      else
+        CollectPlanFolderBackups(Plan, id, Files);
+    };
+    collect(folder);
+    bool fromRoot = false;
+    if (Files.empty() && !IsBlank(Plan.DriveSubFolder) && !root.empty() && !SameText(root, folder)) {
+      collect(root);
+      fromRoot = !Files.empty();
+    }
+    std::stable_sort(Files.begin(), Files.end(), [](const TDriveFileInfo& a, const TDriveFileInfo& b) {
+      if (a.ModifiedTime != b.ModifiedTime) return a.ModifiedTime > b.ModifiedTime;
+      return FoldCase(a.Name) < FoldCase(b.Name);
+    });
+    if (Files.empty())
+      ResultMessage = "Bu plan icin Drive tarafinda yedek dosyasi bulunamadi (.bak/.rar/.fbk).";
+    else if (fromRoot)
+      ResultMessage = "Alt klasorde dosya bulunamadi; root klasordeki yedekler listelendi.";
+    return true;
+  } catch (const std::exception& e) {
+    Files.clear();
+    ResultMessage = e.what();
+    LogException("Drive plan dosya listeleme hatasi", e);
+    return false;
+  }
+}
+
+bool TCloudBackupService::DownloadDriveBackupFile(const TDriveFileInfo& FileInfo, const std::string& DestPath,
+                                                  std::string& ResultMessage) {
+  ResultMessage.clear();
+  try {
+    if (IsBlank(FileInfo.FileID)) throw EAppError("Indirilecek Drive dosya ID bos.");
+    if (IsBlank(DestPath)) throw EAppError("Indirme hedef yolu bos.");
+    if (FGoogleDrive->DownloadFile(Trim(FileInfo.FileID), DestPath, FOnDownloadProgress)) {
+      ResultMessage = "Dosya indirildi: " + DestPath;
+      return true;
+    }
+    ResultMessage = "Drive dosyasi indirilemedi: " + FileInfo.Name;
+    return false;
+  } catch (const std::exception& e) {
+    ResultMessage = e.what();
+    LogException("Drive secili dosya indirme hatasi", e);
+    return false;
+  }
+}
+
+bool TCloudBackupService::DownloadPlanBackups(const TBackupPlan& Plan, const std::string& DestDir,
+                                              std::string& ResultMessage) {
+  ResultMessage.clear();
+  if (IsBlank(DestDir)) {
+    ResultMessage = "Indirme klasoru secilmedi.";
+    return false;
+  }
+  try {
+    if (!ForceDirectories(DestDir)) throw EAppError("Indirme klasoru olusturulamadi: " + DestDir);
+    std::vector<TDriveFileInfo> files;
+    std::string listMessage;
+    if (!ListPlanDriveBackups(Plan, files, listMessage)) {
+      ResultMessage = listMessage;
+      return false;
+    }
+    if (files.empty()) {
+      ResultMessage = "Bu plan icin Drive tarafinda indirilecek .bak/.rar yedek bulunamadi.";
+      return false;
+    }
+    std::int64_t total = 0;
+    for (const TDriveFileInfo& file : files) total += file.Size;
+    if (FOnDownloadProgress) FOnDownloadProgress(0, total);
+
+    int downloaded = 0;
+    int failed = 0;
+    std::int64_t done = 0;
+    for (const TDriveFileInfo& file : files) {
+      const std::string local = UniqueLocalPath(DestDir, file.Name);
+      ReportProgress(Plan, "Download", "Drive yedegi indiriliyor: " + file.Name, false, local);
+      std::string message;
+      if (DownloadDriveBackupFile(file, local, message)) {
+        ++downloaded;
+        done += file.Size;
+        if (FOnDownloadProgress) FOnDownloadProgress(done, total);
+        LogInfoFmt("Drive yedegi indirildi: %s -> %s", file.Name, local);
+      } else {
+        ++failed;
+        LogWarnFmt("Drive yedegi indirilemedi: %s", file.Name);
+      }
+    }
+    ResultMessage = Fmt("%d yedek indirildi, %d hata. Klasor: %s", downloaded, failed, DestDir);
+    const bool ok = failed == 0;
+    ReportProgress(Plan, ok ? "Download Tamamlandi" : "Download Hata", ResultMessage, ok, DestDir);
+    return ok;
+  } catch (const std::exception& e) {
+    ResultMessage = e.what();
+    ReportProgress(Plan, "Download Hata", ResultMessage, false, DestDir);
+    LogException("Drive yedek download hatasi", e);
+    return false;
+  }
+}
+
+bool TCloudBackupService::ListDriveFileRevisions(const std::string& FileID, std::vector<TDriveRevisionInfo>& Revisions,
+                                                 std::string& ResultMessage) {
+  Revisions.clear();
+  ResultMessage.clear();
+  try {
+    if (IsBlank(FileID)) throw EAppError("Drive dosya kimligi bos.");
+    EnsureGoogleToken();
+    Revisions = FGoogleDrive->ListFileRevisions(Trim(FileID));
+    if (Revisions.empty()) ResultMessage = "Bu dosya icin Drive tarafinda surum kaydi bulunamadi.";
+    return true;
+  } catch (const std::exception& e) {
+    ResultMessage = e.what();
+    LogException("Drive surum listeleme hatasi", e);
+    return false;
+  }
+}
+
+bool TCloudBackupService::DownloadDriveFileRevision(const std::string& FileID, const std::string& RevisionID,
+                                                    const std::string& DestPath, std::string& ResultMessage) {
+  ResultMessage.clear();
+  try {
+    if (IsBlank(FileID)) throw EAppError("Indirilecek Drive dosya kimligi bos.");
+    if (IsBlank(RevisionID)) throw EAppError("Indirilecek surum kimligi bos.");
+    if (IsBlank(DestPath)) throw EAppError("Indirme hedef yolu bos.");
+    EnsureGoogleToken();
+    if (FGoogleDrive->DownloadFileRevision(Trim(FileID), Trim(RevisionID), DestPath, FOnDownloadProgress)) {
+      ResultMessage = "Surum indirildi: " + DestPath;
+      return true;
+    }
+    ResultMessage = "Drive surumu indirilemedi.";
+    return false;
+  } catch (const std::exception& e) {
+    ResultMessage = e.what();
+    LogException("Drive surum indirme hatasi", e);
+    return false;
+  }
+}
+
+}  // namespace calvora
