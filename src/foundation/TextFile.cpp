@@ -56,7 +56,10 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
 std::string ReadBinaryFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EFileError("Dosya acilamadi: " + path);
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read in blocks: the file may grow or shrink while it is read.
+  std::string data;
+  char block[64 * 1024];
+  while (in.read(block, sizeof block) || in.gcount() > 0) data.append(block, static_cast<size_t>(in.gcount()));
   if (in.bad()) throw EFileError("Dosya okunamadi: " + path);
   return data;
 }
