@@ -27,6 +27,14 @@ std::string Pad(std::string text, const Spec& spec) {
   return std::string(fill, ' ') + text;
 }
 
+// "%.2d" of 5 is "05": the precision of an integer is its least digit count.
+std::string WithMinimumDigits(std::int64_t value, int precision) {
+  std::string digits = std::to_string(value < 0 ? -(value + 1) + 1ULL : static_cast<unsigned long long>(value));
+  if (precision > 0 && static_cast<int>(digits.size()) < precision)
+    digits.insert(0, static_cast<size_t>(precision) - digits.size(), '0');
+  return value < 0 ? "-" + digits : digits;
+}
+
 std::string AsText(const FormatArg& arg) {
   const auto& v = arg.Value();
   if (auto s = std::get_if<std::string>(&v)) return *s;
@@ -42,10 +50,11 @@ std::string Render(const FormatArg& arg, const Spec& spec) {
   switch (spec.type) {
     case 'd':
     case 'u':
-      if (auto i = std::get_if<std::int64_t>(&v)) return Pad(std::to_string(*i), spec);
+      if (auto i = std::get_if<std::int64_t>(&v)) return Pad(WithMinimumDigits(*i, spec.precision), spec);
       if (auto d = std::get_if<double>(&v)) {
         // Only a number that fits has a whole-number form; others print as such.
-        if (*d > -9.2e18 && *d < 9.2e18) return Pad(std::to_string(static_cast<std::int64_t>(*d)), spec);
+        if (*d > -9.2e18 && *d < 9.2e18)
+          return Pad(WithMinimumDigits(static_cast<std::int64_t>(*d), spec.precision), spec);
         return Pad(AsText(arg), spec);
       }
       return Pad(AsText(arg), spec);

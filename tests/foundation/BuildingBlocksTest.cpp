@@ -86,6 +86,7 @@ TEST(Format, DirectivesOfTheSystemsPatterns) {
       {Fmt("%s %s", "only"), "only %s"},
       {Fmt("%.0f", 1e40).substr(0, 5), "10000"},
       {Fmt("%x", 255), "ff"},
+      {Fmt("%.2d:%.2d:%.2d", 5, 123, -7), "05:123:-07"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
   EXPECT_EQ(Fmt("%.0f", 1e40).size(), 41u);  // no fixed buffer cuts it short
