@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <regex>
 
 namespace calvora::devcloud {
@@ -25,6 +26,28 @@ const char* StatusName(int status) {
     case 503: return "UNAVAILABLE";
     default: return "UNKNOWN";
   }
+}
+
+// A Status fault waiting for the body of the request this thread serves.
+thread_local std::optional<FaultRule> t_pendingStatus;
+
+void SetFaultAnswer(httplib::Response& res, const FaultRule& rule) {
+  res.status = rule.status;
+  res.content_provider_ = nullptr;
+  res.content_length_ = 0;
+  res.set_content(GoogleErrorBody(rule.status, rule.reason, "Injected fault: " + rule.reason),
+                  "application/json; charset=UTF-8");
+}
+
+// Replaces an answer the server has already prepared (its framing headers
+// are set by then) with the fault's answer.
+void ReplaceWithFaultAnswer(httplib::Response& res, const FaultRule& rule) {
+  httplib::Headers kept;
+  for (const char* name : {"Connection", "Keep-Alive"})
+    if (res.has_header(name)) kept.emplace(name, res.get_header_value(name));
+  res.headers = kept;
+  SetFaultAnswer(res, rule);
+  res.set_header("Content-Length", std::to_string(res.body.size()));
 }
 
 bool HasBody(const httplib::Request& req) {
@@ -69,6 +92,18 @@ void CutResponse(httplib::Response& res, std::size_t keep) {
   if (!res.has_header("Content-Type")) res.set_header("Content-Type", "application/octet-stream");
 }
 
+// Sends the whole answer, then ends the connection (the server closes a
+// connection whose answer it could not finish).
+void CloseAfterAnswer(httplib::Response& res) {
+  auto body = std::make_shared<std::string>(std::move(res.body));
+  res.body.clear();
+  res.content_length_ = body->size();
+  res.content_provider_ = [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+    if (offset < body->size()) sink.write(body->data() + offset, body->size() - offset);
+    return false;
+  };
+}
+
 bool Matches(const FaultRule& rule, const std::string& method, const std::string& path) {
   if (!rule.method.empty() && rule.method != method) return false;
   if (rule.pathPattern.empty()) return true;
@@ -106,6 +141,7 @@ bool DevCloud::Start(int port) {
   server_->new_task_queue = [] { return new httplib::ThreadPool(16); };
   server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     CountRequest(req.method, req.path);
+    t_pendingStatus.reset();
     FaultRule rule;
     if (TakeFault(req.method, req.path, FaultRule::Kind::Delay, rule))
       std::this_thread::sleep_for(std::chrono::milliseconds(rule.delayMs));
@@ -114,14 +150,24 @@ bool DevCloud::Start(int port) {
       return httplib::Server::HandlerResponse::Handled;
     }
     if (TakeFault(req.method, req.path, FaultRule::Kind::Status, rule)) {
-      res.status = rule.status;
-      res.set_content(GoogleErrorBody(rule.status, rule.reason, "Injected fault: " + rule.reason),
-                      "application/json; charset=UTF-8");
+      if (HasBody(req) && ReadsBodyItself(req.path)) {
+        t_pendingStatus = rule;  // answered once ReceiveBody has read the body
+        return httplib::Server::HandlerResponse::Unhandled;
+      }
+      SetFaultAnswer(res, rule);
+      // The body was not read: the connection must end with this answer, or
+      // its unread bytes would be taken for the next request.
+      if (HasBody(req)) CloseAfterAnswer(res);
       return httplib::Server::HandlerResponse::Handled;
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });
   server_->set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    if (t_pendingStatus) {
+      ReplaceWithFaultAnswer(res, *t_pendingStatus);
+      t_pendingStatus.reset();
+      return;
+    }
     FaultRule rule;
     if (TakeFault(req.method, req.path, FaultRule::Kind::DropResponse, rule))
       CutResponse(res, static_cast<std::size_t>(std::max<std::int64_t>(rule.afterBytes, 0)));
@@ -151,6 +197,12 @@ void DevCloud::Stop() {
 
 bool DevCloud::ReceiveBody(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader,
                            const std::function<bool(const char*, std::size_t)>& sink) {
+  if (t_pendingStatus) {
+    // The request fails with its injected status; the body is only drained.
+    reader([](const char*, std::size_t) { return true; });
+    SetFaultAnswer(res, *t_pendingStatus);
+    return false;
+  }
   FaultRule rule;
   const bool drop = TakeFault(req.method, req.path, FaultRule::Kind::DropRequest, rule);
   const std::int64_t cutAt = std::max<std::int64_t>(rule.afterBytes, 0);
@@ -179,6 +231,18 @@ bool DevCloud::ReceiveBody(const httplib::Request& req, httplib::Response& res, 
     return false;
   }
   return ok;
+}
+
+void DevCloud::AddBodyReadingPrefix(const std::string& pathPrefix) {
+  std::lock_guard<std::mutex> guard(lock_);
+  bodyReadingPrefixes_.push_back(pathPrefix);
+}
+
+bool DevCloud::ReadsBodyItself(const std::string& path) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const auto& prefix : bodyReadingPrefixes_)
+    if (path.rfind(prefix, 0) == 0) return true;
+  return false;
 }
 
 void DevCloud::DropConnection(httplib::Response& res) {

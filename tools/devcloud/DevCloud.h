@@ -79,6 +79,12 @@ class DevCloud {
   // Makes `res` an answer that breaks off, so the client sees a dropped
   // connection.
   static void DropConnection(httplib::Response& res);
+  // Routes below this path prefix read every request body through
+  // ReceiveBody: a Status fault on them is answered once the body has been
+  // read. Elsewhere a Status fault on a request with a body is answered at
+  // once and the connection then closed (its unread body cannot be told
+  // from the next request).
+  void AddBodyReadingPrefix(const std::string& pathPrefix);
 
   // Requests served since start (or the last reset), optionally only those
   // of one method and/or whose path starts with `pathPrefix`.
@@ -90,6 +96,7 @@ class DevCloud {
 
  private:
   void CountRequest(const std::string& method, const std::string& path);
+  bool ReadsBodyItself(const std::string& path) const;
 
   std::string dataDir_;
   std::unique_ptr<httplib::Server> server_;
@@ -99,6 +106,7 @@ class DevCloud {
   std::unique_ptr<std::thread> thread_;
   mutable std::mutex lock_;
   std::vector<FaultRule> faults_;
+  std::vector<std::string> bodyReadingPrefixes_;
   std::vector<std::pair<std::string, std::string>> requests_;
 };
 

@@ -106,6 +106,8 @@ std::unique_ptr<GoogleState> MakeGoogleState(const std::string& dataDir) {
 
 void RegisterGoogleRoutes(httplib::Server& server, DevCloud& cloud) {
   GoogleState& google = cloud.Google();
+  // Every Google route with a body reads it through DevCloud::ReceiveBody.
+  for (const char* prefix : {"/token", "/drive/v3/", "/upload/drive/v3/"}) cloud.AddBodyReadingPrefix(prefix);
   server.Get("/o/oauth2/v2/auth",
              [&google](const httplib::Request& req, httplib::Response& res) { HandleAuthorize(google, req, res); });
   server.Post("/token", [&cloud, &google](const httplib::Request& req, httplib::Response& res,
