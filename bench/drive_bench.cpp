@@ -186,8 +186,22 @@ int RunBenchmark(const std::string& self, const std::string& op, std::int64_t mi
   }
   for (int round = 0; round < repeat; ++round) {
     if (op == "upload") {
-      Run calvora = RunChild(self, {"client", "upload", "--work", work, "--base", base, "--token", token, "--path", source});
-      Run curl = RunCurl({"-sS", "--fail", "-o", "/dev/null", "-T", source, StartSession(base, token, bytes, "curl.bin")});
+      // The order alternates, so neither side always meets the other's
+      // disk write-back.
+      Run calvora, curl;
+      auto runCalvora = [&] {
+        calvora = RunChild(self, {"client", "upload", "--work", work, "--base", base, "--token", token, "--path", source});
+      };
+      auto runCurl = [&] {
+        curl = RunCurl({"-sS", "--fail", "-o", "/dev/null", "-T", source, StartSession(base, token, bytes, "curl.bin")});
+      };
+      if (round % 2 == 0) {
+        runCalvora();
+        runCurl();
+      } else {
+        runCurl();
+        runCalvora();
+      }
       // Each upload leaves a stored copy; keep the disk use flat.
       for (const char* name : {"source.bin", "curl.bin"})
         for (const auto& f : cloud.Google().FilesNamed(name)) DeleteFileIfExists(f.revisions.back().contentPath);
@@ -198,14 +212,26 @@ int RunBenchmark(const std::string& self, const std::string& op, std::int64_t mi
       peak = std::max(peak, calvora.peakRssKiB);
     } else {
       const std::string dest = work + "/download.bin";
-      Run calvora = RunChild(self, {"client", "download", "--work", work, "--base", base, "--token", token,
-                                    "--path", dest, "--file-id", fileId});
-      if (FileSizeOf(dest) != bytes) throw std::runtime_error("download incomplete");
-      DeleteFileIfExists(dest);
-      Run curl = RunCurl({"-sS", "--fail", "-o", dest, "-H", "Authorization: Bearer " + token,
-                          base + "/drive/v3/files/" + fileId + "?alt=media"});
-      if (FileSizeOf(dest) != bytes) throw std::runtime_error("curl download incomplete");
-      DeleteFileIfExists(dest);
+      Run calvora, curl;
+      auto runCalvora = [&] {
+        calvora = RunChild(self, {"client", "download", "--work", work, "--base", base, "--token", token, "--path",
+                                  dest, "--file-id", fileId});
+        if (FileSizeOf(dest) != bytes) throw std::runtime_error("download incomplete");
+        DeleteFileIfExists(dest);
+      };
+      auto runCurl = [&] {
+        curl = RunCurl({"-sS", "--fail", "-o", dest, "-H", "Authorization: Bearer " + token,
+                        base + "/drive/v3/files/" + fileId + "?alt=media"});
+        if (FileSizeOf(dest) != bytes) throw std::runtime_error("curl download incomplete");
+        DeleteFileIfExists(dest);
+      };
+      if (round % 2 == 0) {
+        runCalvora();
+        runCurl();
+      } else {
+        runCurl();
+        runCalvora();
+      }
       std::cerr << "round " << round + 1 << ": calvora " << calvora.seconds << " s (peak " << calvora.peakRssKiB
                 << " KiB), curl " << curl.seconds << " s\n";
       bestCalvora = std::min(bestCalvora, calvora.seconds);

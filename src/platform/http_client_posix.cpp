@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 #include <strings.h>
 
 namespace calvora::platform {
@@ -32,7 +33,8 @@ struct Transfer {
   std::int64_t bodySize = 0;
   std::int64_t bodyRemaining = 0;
   std::string_view memoryBody;
-  // response body
+  // response body; the stream's buffer is declared first so it outlives it
+  std::vector<char> responseBuffer;
   FilePtr responseFile;
   bool responseFileFailed = false;
   std::string localError;
@@ -97,6 +99,9 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
         t->localError = "Dosya yazilamadi: " + t->request->responseFile;
         return 0;
       }
+      // Large writes: a download is written in a few big system calls.
+      t->responseBuffer.resize(1 << 20);
+      std::setvbuf(t->responseFile.get(), t->responseBuffer.data(), _IOFBF, t->responseBuffer.size());
     }
     if (std::fwrite(data, 1, n, t->responseFile.get()) != n) {
       t->localError = "Dosya yazilamadi: " + t->request->responseFile;
