@@ -8,17 +8,11 @@
 #include "plans/uPlanSchedule.h"
 #include "reporting/uBackupReportMailer.h"
 
+#include <memory>
+
 namespace calvora {
 
 TBackupPlanRunner::TBackupPlanRunner(TEnv& Env, TBackupFunction Backup) : FEnv(Env), FBackup(std::move(Backup)) {}
-
-bool TBackupPlanRunner::RunEngine(TBackupPlan& Plan, const TUploadProgress& Progress, std::string& BackupFile,
-                                  std::string& Message) {
-  if (FBackup) return FBackup(Plan, Progress, BackupFile, Message);
-  TCloudBackupService engine(FEnv.Config().GetMSSQLBackupConfig(), FEnv);
-  engine.SetOnUploadProgress(Progress);
-  return engine.BackupPlan(Plan, BackupFile, Message);
-}
 
 int TBackupPlanRunner::RunDuePlans(TDateTime ServiceStartedAt) {
   TBackupPlanStore store(FEnv);
@@ -36,13 +30,19 @@ int TBackupPlanRunner::RunDuePlans(TDateTime ServiceStartedAt) {
 
 bool TBackupPlanRunner::RunBackupPlan(TBackupPlan& Plan, const TUploadProgress& Progress) {
   TBackupPlanStore store(FEnv);
+  std::unique_ptr<TCloudBackupService> engine;
+  if (!FBackup) {
+    engine = std::make_unique<TCloudBackupService>(FEnv.Config().GetMSSQLBackupConfig(), FEnv);
+    engine->SetOnUploadProgress(Progress);
+  }
 
   const TDateTime startedAt = FEnv.Now();
   MarkPlanRunStarted(FEnv, Plan);
   LogInfoFmt("Backup plani calistiriliyor: %s (%s)", Plan.Name, Plan.ID);
 
   std::string backupFile, message;
-  const bool success = RunEngine(Plan, Progress, backupFile, message);
+  const bool success =
+      engine ? engine->BackupPlan(Plan, backupFile, message) : FBackup(Plan, Progress, backupFile, message);
 
   const TDateTime endedAt = FEnv.Now();
   Plan.LastRunAt = endedAt;

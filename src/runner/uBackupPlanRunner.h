@@ -35,9 +35,6 @@ class TBackupPlanRunner {
                          const TUploadProgress& Progress = nullptr);
 
  private:
-  bool RunEngine(TBackupPlan& Plan, const TUploadProgress& Progress, std::string& BackupFile,
-                 std::string& Message);
-
   TEnv& FEnv;
   TBackupFunction FBackup;
 };
