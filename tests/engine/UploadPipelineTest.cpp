@@ -3,6 +3,7 @@
 #include "EngineTestSupport.h"
 
 #include "AccountDirectoryState.h"
+#include "foundation/JsonText.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
 #include "platform/process.h"
@@ -137,6 +138,36 @@ TEST_F(UploadPipelineTest, EncryptedArchiveGetsThePasswordOnStandardInputOnly) {
 
   EXPECT_TRUE(DriveArchiveOpens(AccountFolderId(), {"Muhasebe_.rar"}, password));
   EXPECT_FALSE(DriveArchiveOpens(AccountFolderId(), {"Muhasebe_.rar"}, "yanlis"));
+}
+
+TEST_F(UploadPipelineTest, RarBesideTheProgramIsPreferredAndGetsThePasswordOnStandardInput) {
+  // A stand-in rar: records its command line and input, writes two volumes.
+  WriteFile(ProgramDir() + "/rar", R"(#!/usr/bin/env python3
+import json, os, sys
+here = os.path.dirname(os.path.abspath(__file__))
+json.dump({"argv": sys.argv[1:], "stdin": sys.stdin.read()}, open(os.path.join(here, "rar_call.json"), "w"))
+archive = sys.argv[-2]
+base = archive[:-4]
+for n in (1, 2):
+    open("%s.part%d.rar" % (base, n), "wb").write(b"v" * 100)
+)");
+  std::filesystem::permissions(ProgramDir() + "/rar", std::filesystem::perms::owner_all);
+  WriteBytes(Backup(), kMiB * 3 / 2);
+  TBackupPlan plan = SqlPlan();
+  plan.UseRarEncryption = true;
+  plan.RarPassword = "Parola 1";
+  plan.RarSplitVolumeMB = 1;
+  auto engine = MakeEngine();
+  EXPECT_EQ(engine->FindRarExecutable(), ProgramDir() + "/rar");
+  std::vector<std::string> files;
+  std::string error;
+  ASSERT_TRUE(engine->CreateRarArchive(plan, Backup(), files, error)) << error;
+  EXPECT_EQ(files, (std::vector<std::string>{WorkDir() + "/Muhasebe_.part1.rar", WorkDir() + "/Muhasebe_.part2.rar"}));
+  TJson call;
+  ASSERT_TRUE(TryParseJson(ReadFile(ProgramDir() + "/rar_call.json"), call));
+  EXPECT_EQ(JsonToText(call["argv"]), R"(["a","-ep","-m0","-idq","-hp","-v1m",")" + WorkDir() +
+                                          R"(/Muhasebe_.rar",")" + Backup() + R"("])");
+  EXPECT_EQ(call["stdin"], "Parola 1\nParola 1\n");
 }
 
 TEST_F(UploadPipelineTest, MissingArchiverFailsAnEncryptedPlanWithoutUploadingTheRawFile) {
