@@ -22,7 +22,11 @@ class ServiceHostTest : public ::testing::Test {
                                   devcloud::DatabaseJson{{"LoginName", "musteri"}, {"Sifre", "pw"}});
     SaveSignIn(env.Env(), TAccountCredentials{"musteri", "pw", "Deneme"});
   }
-  ~ServiceHostTest() override { platform::ResetStopRequest(); }
+  // The service starts the process-wide log on this test's folder and clock.
+  ~ServiceHostTest() override {
+    FinalizeLog();
+    platform::ResetStopRequest();
+  }
 
   TCalvoraBackupService::TOperations Operations() {
     TCalvoraBackupService::TOperations operations;
