@@ -106,9 +106,11 @@ TEST_F(FolderSyncTest, NestedTreeIsMirroredThenFoundUnchangedThenUpdatedInPlace)
   const std::int64_t readsForThree = Cloud().RequestCount("GET", "/drive/v3/files");
   const auto treeAfter = Google().ListTree();
   ASSERT_EQ(treeAfter.size(), treeBefore.size());
-  for (size_t i = 0; i < treeAfter.size(); ++i)
-    if (StartsWith(treeAfter[i].path, "Deneme Ltd/Belgeler"))
+  for (size_t i = 0; i < treeAfter.size(); ++i) {
+    if (StartsWith(treeAfter[i].path, "Deneme Ltd/Belgeler")) {
       EXPECT_EQ(treeAfter[i].revisions, treeBefore[i].revisions) << treeAfter[i].path;
+    }
+  }
 
   // Each Drive folder is listed once per run: more files in the same
   // folders cost no more requests.
