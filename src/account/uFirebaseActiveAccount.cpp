@@ -108,7 +108,7 @@ void SaveSignIn(TEnv& env, const TAccountCredentials& credentials) {
     ForceDirectories(env.DataDir());
     platform::CrossProcessLock lock(LockPath(env));
     lock.TryLockFor(kLockWaitMs);
-    WithFileRetries(env, "Kayitli oturum dosyasi yazilamadi: ", [&] { platform::WritePrivateFile(path, blob); });
+    WithFileRetries(env, "Kayitli oturum dosyasi yazilamadi: ", [&] { platform::WriteSharedProtectedFile(path, blob); });
   }
   cache.credentials = credentials;
   cache.keptAt = env.Now();

@@ -57,7 +57,7 @@ void SaveDiskCache(TEnv& env, const TServiceTokenCache& cache) {
     root["token"] = sealed;
     root["expiry"] = cache.expiry;
     ForceDirectories(env.DataDir());
-    platform::WritePrivateFile(TFirebaseServiceAuth::TokenCachePath(env), JsonToText(root));
+    platform::WriteSharedProtectedFile(TFirebaseServiceAuth::TokenCachePath(env), JsonToText(root));
   } catch (const std::exception& e) {
     LogException("Servis token onbellegi yazilamadi", e);
   }

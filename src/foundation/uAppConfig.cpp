@@ -35,10 +35,8 @@ constexpr const char* kLegacyFiles[] = {"config.ini",       "projects.json",    
                                         "calvora.db",       "backupplans.json",  "planactivity.json",
                                         "log.txt",          "log.old.txt"};
 
-void EnsureConfigDir(const std::string& dir) {
-  std::error_code ec;
-  if (!dir.empty()) std::filesystem::create_directories(dir, ec);
-}
+// Errors are ignored: the caller looks whether the folder exists.
+void EnsureConfigDir(const std::string& dir) { platform::CreateSharedDirectory(dir); }
 
 // A copy that a crash cannot leave half-written under the final name; the
 // content is streamed, whatever the file's size.

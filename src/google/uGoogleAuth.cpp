@@ -163,7 +163,7 @@ void TGoogleAuth::LoadTokens(const std::string& Path) {
     // A file from before protection existed: protect it at once.
     inner = text;
     try {
-      platform::WritePrivateFile(Path, std::string(kBom) + ProtectSecret(inner));
+      platform::WriteSharedProtectedFile(Path, std::string(kBom) + ProtectSecret(inner));
     } catch (const std::exception& e) {
       LogException("Token dosyasi korumali yazilamadi: " + Path, e);
     }
@@ -200,7 +200,7 @@ void TGoogleAuth::SaveTokens(const std::string& Path) {
   inner += "ExpiresAt=" + FormatRegionalDateTime(FTokenData.ExpiresAt) + "\r\n";
   std::string protectedText = ProtectSecret(inner);
   try {
-    platform::WritePrivateFile(Path, std::string(kBom) + protectedText);
+    platform::WriteSharedProtectedFile(Path, std::string(kBom) + protectedText);
   } catch (const std::exception& e) {
     throw EFileError("Token dosyasi yazilamadi: " + Path + " (" + e.what() + ")");
   }

@@ -12,8 +12,21 @@ namespace calvora::platform {
 // `mode` applies to a newly created file; an existing file keeps its mode.
 void ReplaceFileAtomically(const std::string& path, std::string_view data, unsigned mode = 0644);
 
-// Same, but the file is always owner-only (0600): for files carrying secrets.
+// Same, but the file is always owner-only (0600): for files carrying secrets
+// that only this account may read (script settings in the private temp folder).
 void WritePrivateFile(const std::string& path, std::string_view data);
+
+// Same, for machine-key-protected files in the data directory that both
+// programs read and write (token caches, the saved sign-in): owner and group
+// (0660). Their content opens only with the machine key, which the group
+// holds; the mode lets the service and the desktop user read each other's.
+void WriteSharedProtectedFile(const std::string& path, std::string_view data);
+
+// Creates the folder with its missing parents. A folder this call creates
+// is shared by owner and group (setgid 2775, group "calvora" when it exists)
+// so the service and the desktop user both write into it. False when the
+// folder does not exist afterwards.
+bool CreateSharedDirectory(const std::string& path);
 
 // Appends `data` to `path` while holding an exclusive lock that keeps other
 // writers out. A file that does not exist yet is created and `prefixIfNew`

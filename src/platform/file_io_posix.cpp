@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
 #include <filesystem>
 #include <random>
 #include <sys/file.h>
@@ -72,6 +73,24 @@ void ReplaceFileAtomically(const std::string& path, std::string_view data, unsig
 
 void WritePrivateFile(const std::string& path, std::string_view data) {
   ReplaceWithMode(path, data, 0600, true);
+}
+
+void WriteSharedProtectedFile(const std::string& path, std::string_view data) {
+  ReplaceWithMode(path, data, 0660, true);
+}
+
+bool CreateSharedDirectory(const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  const bool existed = std::filesystem::is_directory(path, ec);
+  if (!existed) {
+    std::filesystem::create_directories(path, ec);
+    if (std::filesystem::is_directory(path, ec)) {
+      if (const group* gr = getgrnam("calvora")) (void)chown(path.c_str(), static_cast<uid_t>(-1), gr->gr_gid);
+      (void)chmod(path.c_str(), 02775);
+    }
+  }
+  return std::filesystem::is_directory(path, ec);
 }
 
 bool AppendExclusive(const std::string& path, std::string_view data, std::string_view prefixIfNew) {

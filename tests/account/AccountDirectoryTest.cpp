@@ -281,8 +281,11 @@ TEST_F(ServiceTokenTest, ReusedFor55MinutesByBothProgramsThenRenewed) {
   TJson cache = Parse(onDisk);
   EXPECT_TRUE(cache["token"].is_string());
   EXPECT_TRUE(cache["expiry"].is_number());
+  // Owner and group: the service and the desktop user share it; the
+  // content opens only with the machine key.
   EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read | std::filesystem::perms::group_write);
 
   Clock().AdvanceSeconds(54 * 60 + 59);
   ASSERT_TRUE(Connect(Env(), token));
