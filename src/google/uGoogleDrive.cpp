@@ -605,6 +605,10 @@ bool TGoogleDrive::QueryResumableStatus(const std::string& SessionAddress, std::
 
 // ---------------------------------------------------------------- downloads and revisions
 
+namespace {
+constexpr std::int64_t kProgressStep = 1048576;
+}  // namespace
+
 bool TGoogleDrive::DownloadTo(const std::string& Address, const std::string& DestPath,
                               const TUploadProgress& OnProgress, const std::string& LogContext,
                               const std::string& UserText) {
@@ -621,6 +625,15 @@ bool TGoogleDrive::DownloadTo(const std::string& Address, const std::string& Des
     request.url = Address;
     request.headers = BuildHeaders("");
     request.responseFile = temp;  // the body goes straight to disk
+    // Long downloads show their progress as they go, every MiB or so; the
+    // final report below always comes.
+    std::int64_t reported = 0;
+    if (OnProgress)
+      request.onDownloadProgress = [&](std::int64_t received, std::int64_t total) {
+        if (total <= 0 || received >= total || received - reported < kProgressStep) return;
+        reported = received;
+        OnProgress(received, total);
+      };
     HttpResponse response = Send(request);
     if (response.status != 200) {
       DeleteFileIfExists(temp);
