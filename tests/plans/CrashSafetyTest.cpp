@@ -1,6 +1,7 @@
 // A process killed while it saves must leave the previous or the new
 // content behind, never a part of it. A child process saves in a loop and is
 // killed at a random moment; the parent then reads what is on disk.
+#include "platform/child_process.h"
 #include "foundation/AppError.h"
 #include "foundation/TextFile.h"
 #include "plans/uBackupPlans.h"
@@ -11,12 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <functional>
 #include <random>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace calvora {
 namespace {
@@ -32,15 +30,10 @@ void KillWhileSaving(const std::string& watched, const std::function<void(int)>&
   std::uniform_int_distribution<int> delayMs(3, 40);
   for (int round = 0; round < kRounds; ++round) {
     const std::int64_t sizeBefore = FileSizeOf(watched);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      try {
-        for (int i = 0;; ++i) save(i);
-      } catch (...) {
-      }
-      _exit(1);
-    }
+    platform::ForkedChild child([&] {
+      for (int i = 0;; ++i) save(i);
+    });
+    ASSERT_TRUE(child.Started());
     if (round % 2 == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(rng)));
     } else {
@@ -48,10 +41,8 @@ void KillWhileSaving(const std::string& watched, const std::function<void(int)>&
       while (FileSizeOf(watched) == sizeBefore && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the saving child stopped by itself in round " << round;
+    child.Kill();
+    ASSERT_TRUE(child.WaitKilled()) << "the saving child stopped by itself in round " << round;
     verify(round);
     if (::testing::Test::HasFatalFailure()) return;
   }
