@@ -279,7 +279,7 @@ TEST_F(GoogleEmulatorTest, StateSurvivesARestart) {
   ASSERT_EQ(r.status, 200);
   const std::string id = Json(r)["id"];
   cloud.Cloud().Stop();
-  cloud.Google().Flush();
+  cloud.Google().FlushNow();
 
   devcloud::GoogleState reloaded(cloud.DataDir());
   EXPECT_EQ(reloaded.RootFolderId(), cloud.Google().RootFolderId());

@@ -155,11 +155,37 @@ GoogleState::GoogleState(std::string dataDir) : root_(std::move(dataDir) + "/goo
   }
 }
 
-GoogleState::~GoogleState() { Flush(); }
+GoogleState::~GoogleState() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopWriter_ = true;
+  }
+  writerWake_.notify_all();
+  if (writer_.joinable()) writer_.join();
+  FlushNow();
+}
 
 void GoogleState::Flush() {
   std::lock_guard<std::mutex> guard(lock_);
+  if (!dirty_) return;
+  if (NowUnixMs() - lastSaveMs_ >= 1000) {
+    SaveLocked();
+    return;
+  }
+  if (!writer_.joinable()) writer_ = std::thread([this] { WriterLoop(); });
+}
+
+void GoogleState::FlushNow() {
+  std::lock_guard<std::mutex> guard(lock_);
   if (dirty_) SaveLocked();
+}
+
+void GoogleState::WriterLoop() {
+  std::unique_lock<std::mutex> guard(lock_);
+  while (!stopWriter_) {
+    writerWake_.wait_for(guard, std::chrono::milliseconds(1000));
+    if (dirty_ && NowUnixMs() - lastSaveMs_ >= 1000) SaveLocked();
+  }
 }
 
 void GoogleState::SaveLocked() {
@@ -213,6 +239,7 @@ void GoogleState::SaveLocked() {
   std::error_code ec;
   fs::rename(temp, path, ec);
   if (!ec) dirty_ = false;
+  lastSaveMs_ = NowUnixMs();
 }
 
 void GoogleState::Load() {

@@ -6,12 +6,14 @@
 // "<dataDir>/google/blobs", never whole in memory. Safe for concurrent use.
 #include <nlohmann/json.hpp>
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace calvora::devcloud {
@@ -181,8 +183,12 @@ class GoogleState {
   // Removes a file (and, for a folder, everything below it) with its blobs.
   void DeleteLocked(const std::string& id);
   void MarkDirtyLocked() { dirty_ = true; }
-  // Writes the state file when something changed.
+  // Asks for the state file to be written. Writes are gathered: at most one
+  // a second (a background writer catches up), and always at the end, so a
+  // run of ten thousand uploads does not rewrite the whole state each time.
   void Flush();
+  // Writes now when something changed.
+  void FlushNow();
 
  private:
   struct AuthCode {
@@ -205,9 +211,15 @@ class GoogleState {
   void Load();
   void SaveLocked();
 
+  void WriterLoop();
+
   std::string root_;
   mutable std::mutex lock_;
   bool dirty_ = false;
+  std::int64_t lastSaveMs_ = 0;
+  bool stopWriter_ = false;
+  std::condition_variable writerWake_;
+  std::thread writer_;
   std::uint64_t sequence_ = 0;
   std::string rootId_;
   std::int64_t quotaLimit_ = 0;

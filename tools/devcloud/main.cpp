@@ -91,9 +91,9 @@ int main(int argc, char** argv) {
               << "\",\"expires_in\":" << tokens.expiresIn << ",\"root_folder_id\":\""
               << cloud.Google().RootFolderId() << "\"}" << std::endl;
   }
-  cloud.Google().Flush();
+  cloud.Google().FlushNow();
   while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   cloud.Stop();
-  cloud.Google().Flush();
+  cloud.Google().FlushNow();
   return 0;
 }
