@@ -6,47 +6,16 @@
 #include "foundation/Crypto.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
+#include "platform/testing/unreadable_file.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace calvora {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Makes a file unreadable for the calling thread, as a file another program
-// holds exclusively would be: it belongs to another user with no access
-// for others, and the thread gives up its permission overrides until the
-// end of the scope (root reads anything otherwise). Programs it starts (the
-// copy script) get them back, and their copy is ours.
-class TUnreadableFile {
- public:
-  explicit TUnreadableFile(const std::string& path) : path_(path) {
-    EXPECT_EQ(chown(path_.c_str(), 65534, 65534), 0);
-    fs::permissions(path_, fs::perms(0600));
-    header_.version = _LINUX_CAPABILITY_VERSION_3;
-    header_.pid = 0;
-    syscall(SYS_capget, &header_, saved_);
-    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-    syscall(SYS_capset, &header_, reduced);
-  }
-  ~TUnreadableFile() {
-    syscall(SYS_capset, &header_, saved_);
-    EXPECT_EQ(chown(path_.c_str(), getuid(), getgid()), 0);
-    fs::permissions(path_, fs::perms(0644));
-  }
-
- private:
-  std::string path_;
-  __user_cap_header_struct header_{};
-  __user_cap_data_struct saved_[2]{};
-};
 
 class FolderSyncTest : public test::EngineTest {
  protected:
@@ -224,13 +193,14 @@ TEST_F(FolderSyncTest, QuotaRefusalStopsTheRunAndKeepsWhatWasUploaded) {
 }
 
 TEST_F(FolderSyncTest, LockedFileIsReadThroughACopyOrSkipped) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand the file to another user";
+  if (!platform::testing::RunningAsAdministrator()) GTEST_SKIP() << "needs root to hand the file to another user";
   Write("acik.txt", "serbest");
   Write("kilitli.db", "kilitli icerik");
   test::InstallRealScripts(ProgramDir());
   {
     test::TLogCapture log;
-    TUnreadableFile locked(source + "/kilitli.db");
+    platform::testing::ScopedUnreadableFile locked(source + "/kilitli.db");
+    ASSERT_TRUE(locked.Active());
     std::string message;
     ASSERT_TRUE(Run(message)) << message;
     EXPECT_EQ(message, "2 dosya kontrol edildi: 2 yeni, 0 guncellendi, 0 degismemis.");
@@ -245,7 +215,8 @@ TEST_F(FolderSyncTest, LockedFileIsReadThroughACopyOrSkipped) {
   fs::remove(ProgramDir() + "/sql/CopyLockedFile.py");
   Write("kilitli.db", "yeni icerik");
   test::TLogCapture log;
-  TUnreadableFile locked(source + "/kilitli.db");
+  platform::testing::ScopedUnreadableFile locked(source + "/kilitli.db");
+  ASSERT_TRUE(locked.Active());
   std::string message;
   ASSERT_TRUE(Run(message)) << message;
   EXPECT_EQ(message,
