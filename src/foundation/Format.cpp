@@ -8,7 +8,7 @@ namespace {
 
 constexpr int kMaxWidth = 1000;
 
-struct Spec {
+struct Directive {
   bool leftAlign = false;
   bool zeroPad = false;
   int width = -1;
@@ -16,11 +16,11 @@ struct Spec {
   char type = 0;
 };
 
-std::string Pad(std::string text, const Spec& spec) {
-  if (spec.width < 0 || static_cast<int>(text.size()) >= spec.width) return text;
-  size_t fill = static_cast<size_t>(spec.width) - text.size();
-  if (spec.leftAlign) return text + std::string(fill, ' ');
-  if (spec.zeroPad && spec.type != 's') {
+std::string Pad(std::string text, const Directive& directive) {
+  if (directive.width < 0 || static_cast<int>(text.size()) >= directive.width) return text;
+  size_t fill = static_cast<size_t>(directive.width) - text.size();
+  if (directive.leftAlign) return text + std::string(fill, ' ');
+  if (directive.zeroPad && directive.type != 's') {
     size_t signPos = (!text.empty() && text[0] == '-') ? 1 : 0;
     return text.insert(signPos, std::string(fill, '0'));
   }
@@ -44,50 +44,50 @@ std::string AsText(const FormatArg& arg) {
   return buffer;
 }
 
-std::string Render(const FormatArg& arg, const Spec& spec) {
+std::string Render(const FormatArg& arg, const Directive& directive) {
   const auto& v = arg.Value();
   char buffer[128];
-  switch (spec.type) {
+  switch (directive.type) {
     case 'd':
     case 'u':
-      if (auto i = std::get_if<std::int64_t>(&v)) return Pad(WithMinimumDigits(*i, spec.precision), spec);
+      if (auto i = std::get_if<std::int64_t>(&v)) return Pad(WithMinimumDigits(*i, directive.precision), directive);
       if (auto d = std::get_if<double>(&v)) {
         // Only a number that fits has a whole-number form; others print as such.
         if (*d > -9.2e18 && *d < 9.2e18)
-          return Pad(WithMinimumDigits(static_cast<std::int64_t>(*d), spec.precision), spec);
-        return Pad(AsText(arg), spec);
+          return Pad(WithMinimumDigits(static_cast<std::int64_t>(*d), directive.precision), directive);
+        return Pad(AsText(arg), directive);
       }
-      return Pad(AsText(arg), spec);
+      return Pad(AsText(arg), directive);
     case 'x':
     case 'X':
       if (auto i = std::get_if<std::int64_t>(&v)) {
-        std::snprintf(buffer, sizeof buffer, spec.type == 'x' ? "%llx" : "%llX",
+        std::snprintf(buffer, sizeof buffer, directive.type == 'x' ? "%llx" : "%llX",
                       static_cast<unsigned long long>(*i));
-        return Pad(buffer, spec);
+        return Pad(buffer, directive);
       }
-      return Pad(AsText(arg), spec);
+      return Pad(AsText(arg), directive);
     case 'f':
     case 'e':
     case 'g': {
       double d = 0;
       if (auto i = std::get_if<std::int64_t>(&v)) d = static_cast<double>(*i);
       else if (auto f = std::get_if<double>(&v)) d = *f;
-      else return Pad(AsText(arg), spec);
+      else return Pad(AsText(arg), directive);
       char pattern[16];
-      std::snprintf(pattern, sizeof pattern, "%%.%d%c", spec.precision < 0 ? 6 : spec.precision, spec.type);
+      std::snprintf(pattern, sizeof pattern, "%%.%d%c", directive.precision < 0 ? 6 : directive.precision, directive.type);
       // Large numbers in "%f" need more room than a fixed buffer.
       int needed = std::snprintf(nullptr, 0, pattern, d);
-      if (needed < 0) return Pad(AsText(arg), spec);
+      if (needed < 0) return Pad(AsText(arg), directive);
       std::string out(static_cast<size_t>(needed) + 1, '\0');
       std::snprintf(out.data(), out.size(), pattern, d);
       out.resize(static_cast<size_t>(needed));
-      return Pad(out, spec);
+      return Pad(out, directive);
     }
     default: {  // 's'
       std::string text = AsText(arg);
-      if (spec.precision >= 0 && static_cast<int>(text.size()) > spec.precision)
-        text.resize(static_cast<size_t>(spec.precision));
-      return Pad(text, spec);
+      if (directive.precision >= 0 && static_cast<int>(text.size()) > directive.precision)
+        text.resize(static_cast<size_t>(directive.precision));
+      return Pad(text, directive);
     }
   }
 }
@@ -110,15 +110,15 @@ std::string FormatText(std::string_view pattern, std::initializer_list<FormatArg
       continue;
     }
     size_t j = i + 1;
-    Spec spec;
+    Directive directive;
     for (; j < pattern.size() && (pattern[j] == '-' || pattern[j] == '0'); ++j)
-      (pattern[j] == '-' ? spec.leftAlign : spec.zeroPad) = true;
+      (pattern[j] == '-' ? directive.leftAlign : directive.zeroPad) = true;
     for (; j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9'; ++j)
-      spec.width = std::min((spec.width < 0 ? 0 : spec.width * 10) + (pattern[j] - '0'), kMaxWidth);
+      directive.width = std::min((directive.width < 0 ? 0 : directive.width * 10) + (pattern[j] - '0'), kMaxWidth);
     if (j < pattern.size() && pattern[j] == '.') {
-      spec.precision = 0;
+      directive.precision = 0;
       for (++j; j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9'; ++j)
-        spec.precision = std::min(spec.precision * 10 + (pattern[j] - '0'), kMaxWidth);
+        directive.precision = std::min(directive.precision * 10 + (pattern[j] - '0'), kMaxWidth);
     }
     // Length modifiers ("%ld", "%lld", "%zu") change nothing for typed arguments.
     while (j < pattern.size() && (pattern[j] == 'l' || pattern[j] == 'h' || pattern[j] == 'z')) ++j;
@@ -127,8 +127,8 @@ std::string FormatText(std::string_view pattern, std::initializer_list<FormatArg
       out += c;  // not a directive we can fill: keep the text
       continue;
     }
-    spec.type = pattern[j];
-    out += Render(*next++, spec);
+    directive.type = pattern[j];
+    out += Render(*next++, directive);
     i = j;
   }
   return out;
