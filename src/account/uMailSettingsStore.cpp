@@ -204,8 +204,9 @@ TSMTPReportConfig GetReportMailConfig(TEnv& env) {
   return config;
 }
 
-bool IsReportMailConfigured(TEnv& env) {
-  const TSMTPReportConfig config = GetReportMailConfig(env);
+bool IsReportMailConfigured(TEnv& env) { return IsReportMailConfigured(GetReportMailConfig(env)); }
+
+bool IsReportMailConfigured(const TSMTPReportConfig& config) {
   return config.Enabled && !IsBlank(config.Host) && config.Port > 0 &&
          (!config.PopBeforeSmtp || (!IsBlank(config.Pop3Host) && config.Pop3Port > 0)) &&
          !IsBlank(config.FromAddress) && !IsBlank(config.ToAddresses);

@@ -57,5 +57,7 @@ bool ResolveRemoteMailSettings(TEnv& env, TRemoteMailSettings& settings, std::st
 TSMTPReportConfig GetReportMailConfig(TEnv& env);
 // The effective settings are complete enough to send.
 bool IsReportMailConfigured(TEnv& env);
+// The same test on settings already in hand (no second resolution).
+bool IsReportMailConfigured(const TSMTPReportConfig& config);
 
 }  // namespace calvora

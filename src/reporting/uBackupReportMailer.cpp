@@ -294,7 +294,7 @@ void SendBackupReport(TEnv& env, const TBackupPlan& Plan, bool Success, const st
                       TDateTime FinishedAt, TDateTime StartedAt, const std::string& BackupFile) {
   try {
     const TSMTPReportConfig config = GetReportMailConfig(env);
-    if (!IsReportMailConfigured(env)) return;
+    if (!IsReportMailConfigured(config)) return;
     SendBackupReportWith(env, config, Plan, Success, ResultMessage, FinishedAt, StartedAt, BackupFile);
   } catch (const std::exception& e) {
     LogException("Mail raporu gonderme hatasi", e);

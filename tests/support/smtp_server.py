@@ -39,7 +39,10 @@ class CaptureHandler:
     def __init__(self, folder, reject):
         self.folder = folder
         self.reject = reject
-        self.counter = itertools.count(1)
+        # Numbering goes on after the messages already in the folder.
+        taken = [int(name[:-5]) for name in os.listdir(folder)
+                 if name.endswith(".json") and name[:-5].isdigit()]
+        self.counter = itertools.count(max(taken, default=0) + 1)
 
     async def handle_DATA(self, server, session, envelope):
         if self.reject:

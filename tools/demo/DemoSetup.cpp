@@ -7,9 +7,12 @@
 //   calvora-demo prepare <appDir> <emulatorUrl> <sourceDir>
 //       The program folder's deployment file, the saved sign-in and the
 //       folder plan (made due now).
-//   calvora-demo report <appDir> <cloudDir> <mailDir>
-//       The plan's outcome, its activity record, the Drive tree in the
-//       emulator and the newest report mail.
+//   calvora-demo prepare-firebird <appDir> <host> <port> <user> <dbPath> <workDir>
+//       The Firebird settings (password from $FIREBIRD_DEMO_PASSWORD) and a
+//       Firebird plan over that database (made due now).
+//   calvora-demo report <appDir> <cloudDir> <mailDir> <mailsBefore>
+//       Each plan's outcome and activity record, the Drive tree in the
+//       emulator and the report mails numbered above <mailsBefore>.
 #include "AccountDirectoryState.h"
 #include "GoogleState.h"
 #include "account/uFirebaseActiveAccount.h"
@@ -24,6 +27,7 @@
 #include "platform/process.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -44,6 +48,7 @@ constexpr const char kClientSecret[] = "GOCSPX-calvora-demo";
 constexpr const char kServiceEmail[] = "servis@demo.calvora.test";
 constexpr const char kServicePassword[] = "Demo-Servis-2024";
 constexpr const char kPlanID[] = "{D3E40000-0000-4000-8000-00000000DE30}";
+constexpr const char kFirebirdPlanID[] = "{D3E40000-0000-4000-8000-00000000FB30}";
 
 // The program folder's own environment (data directory "<appDir>/config").
 struct TAppEnv {
@@ -96,6 +101,14 @@ int SeedCloud(const std::string& cloudDir, int smtpPort) {
   return 0;
 }
 
+TBackupPlan* FindOrAddPlan(std::vector<TBackupPlan>& plans, const std::string& id) {
+  for (auto& p : plans)
+    if (SameText(p.ID, id)) return &p;
+  plans.emplace_back();
+  plans.back().ID = id;
+  return &plans.back();
+}
+
 int Prepare(const std::string& appDir, const std::string& url, const std::string& source) {
   TDeploymentSettings deployment;
   deployment.GoogleClientID = kClientID;
@@ -117,16 +130,13 @@ int Prepare(const std::string& appDir, const std::string& url, const std::string
 
   // The plan as the desktop would keep it; the run fields of an earlier
   // demo stay, except that it is made due at once.
+  // The Firebird plan comes back only when a server is there this time.
   TBackupPlanStore store(*app.env);
   std::vector<TBackupPlan> plans = store.LoadPlans();
-  TBackupPlan* plan = nullptr;
-  for (auto& p : plans)
-    if (SameText(p.ID, kPlanID)) plan = &p;
-  if (plan == nullptr) {
-    plans.emplace_back();
-    plan = &plans.back();
-    plan->ID = kPlanID;
-  }
+  plans.erase(std::remove_if(plans.begin(), plans.end(),
+                             [](const TBackupPlan& p) { return SameText(p.ID, kFirebirdPlanID); }),
+              plans.end());
+  TBackupPlan* plan = FindOrAddPlan(plans, kPlanID);
   plan->Name = "Ofis Belgeleri";
   plan->Description = "Ornek klasor yedegi";
   plan->BackupType = "folder";
@@ -137,6 +147,40 @@ int Prepare(const std::string& appDir, const std::string& url, const std::string
   plan->ScheduleType = "periodic";
   plan->IntervalMinutes = 60;
   plan->RunOnServiceStart = true;
+  plan->ReportEmailAddresses = "patron@demo.calvora.test";
+  plan->LastRunAt = 0;
+  store.SavePlans(plans);
+  return 0;
+}
+
+int PrepareFirebird(const std::string& appDir, const std::string& host, int port, const std::string& user,
+                    const std::string& database, const std::string& workDir) {
+  TAppEnv app(appDir);
+  TFirebirdBackupConfig firebird = app.config->GetFirebirdBackupConfig();
+  firebird.Enabled = true;
+  firebird.Server = host;
+  firebird.Port = port;
+  firebird.UserName = user;
+  const char* password = std::getenv("FIREBIRD_DEMO_PASSWORD");
+  firebird.Password = password ? password : "";
+  firebird.BackupOutputDir = workDir;
+  app.config->SetFirebirdBackupConfig(firebird);
+
+  TBackupPlanStore store(*app.env);
+  std::vector<TBackupPlan> plans = store.LoadPlans();
+  TBackupPlan* plan = FindOrAddPlan(plans, kFirebirdPlanID);
+  plan->Name = "Stok Veritabani";
+  plan->Description = "Ornek Firebird yedegi";
+  plan->BackupType = "firebird";
+  plan->DatabaseName = database;
+  plan->TempDirectory = workDir;
+  plan->DriveSubFolder = "Firebird";
+  plan->Enabled = true;
+  plan->AutoRun = true;
+  plan->ScheduleType = "periodic";
+  plan->IntervalMinutes = 60;
+  plan->RunOnServiceStart = true;
+  plan->LocalBackupRetentionDays = 7;
   plan->ReportEmailAddresses = "patron@demo.calvora.test";
   plan->LastRunAt = 0;
   store.SavePlans(plans);
@@ -199,11 +243,10 @@ void PrintDriveTree(const std::string& cloudDir) {
   }
 }
 
-int Report(const std::string& appDir, const std::string& cloudDir, const std::string& mailDir) {
+int Report(const std::string& appDir, const std::string& cloudDir, const std::string& mailDir, int mailsBefore) {
   TAppEnv app(appDir);
   for (const TBackupPlan& plan : TBackupPlanStore(*app.env).LoadPlans()) {
-    if (!SameText(plan.ID, kPlanID)) continue;
-    std::printf("Plan \"%s\" (%s -> Drive \"%s\")\n", plan.Name.c_str(), plan.SourceFolder.c_str(),
+    std::printf("Plan \"%s\" (%s -> Drive \"%s\")\n", plan.Name.c_str(), PlanSourceText(plan).c_str(),
                 plan.DriveSubFolder.c_str());
     std::printf("  last run:    %s\n", FormatDateTime(plan.LastRunAt).c_str());
     std::printf("  status:      %s\n", plan.LastStatus.c_str());
@@ -223,24 +266,26 @@ int Report(const std::string& appDir, const std::string& cloudDir, const std::st
   }
   PrintDriveTree(cloudDir);
 
-  // The newest mail: the capture files are numbered.
-  int newest = 0;
+  // The mails of this run: the capture files are numbered.
+  std::vector<int> numbers;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(mailDir, ec)) {
     int n = 0;
-    if (entry.path().extension() == ".json" && TryParseInt(entry.path().stem().string(), n) && n > newest) newest = n;
+    if (entry.path().extension() == ".json" && TryParseInt(entry.path().stem().string(), n) && n > mailsBefore)
+      numbers.push_back(n);
   }
-  std::printf("\nReport mail received by the local SMTP server:\n");
-  TJson mail;
-  if (newest == 0 || !TryParseJson(ReadTextFile(mailDir + "/" + std::to_string(newest) + ".json"), mail)) {
-    std::printf("  (none)\n");
-    return 0;
+  std::sort(numbers.begin(), numbers.end());
+  std::printf("\nReport mails received by the local SMTP server in this run:\n");
+  if (numbers.empty()) std::printf("  (none)\n");
+  for (int n : numbers) {
+    TJson mail;
+    if (!TryParseJson(ReadTextFile(mailDir + "/" + std::to_string(n) + ".json"), mail)) continue;
+    std::vector<std::string> to;
+    for (const auto& address : mail["to"]) to.push_back(address.get<std::string>());
+    std::printf("  From:    %s\n  To:      %s\n  Subject: %s\n", JsonMemberText(mail, "from").c_str(),
+                Join(to, ", ").c_str(), JsonMemberText(mail, "subject").c_str());
+    std::printf("%s\n", Text(JsonMemberText(mail, "body")).c_str());
   }
-  std::vector<std::string> to;
-  for (const auto& address : mail["to"]) to.push_back(address.get<std::string>());
-  std::printf("  From:    %s\n  To:      %s\n  Subject: %s\n", JsonMemberText(mail, "from").c_str(),
-              Join(to, ", ").c_str(), JsonMemberText(mail, "subject").c_str());
-  std::printf("%s", Text(JsonMemberText(mail, "body")).c_str());
   return 0;
 }
 
@@ -251,10 +296,13 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 3 && args[0] == "seed-cloud") return SeedCloud(args[1], std::stoi(args[2]));
     if (args.size() == 4 && args[0] == "prepare") return Prepare(args[1], args[2], args[3]);
-    if (args.size() == 4 && args[0] == "report") return Report(args[1], args[2], args[3]);
+    if (args.size() == 7 && args[0] == "prepare-firebird")
+      return PrepareFirebird(args[1], args[2], std::stoi(args[3]), args[4], args[5], args[6]);
+    if (args.size() == 5 && args[0] == "report") return Report(args[1], args[2], args[3], std::stoi(args[4]));
     std::cerr << "usage: calvora-demo seed-cloud <cloudDir> <smtpPort>\n"
                  "       calvora-demo prepare <appDir> <emulatorUrl> <sourceDir>\n"
-                 "       calvora-demo report <appDir> <cloudDir> <mailDir>\n";
+                 "       calvora-demo prepare-firebird <appDir> <host> <port> <user> <dbPath> <workDir>\n"
+                 "       calvora-demo report <appDir> <cloudDir> <mailDir> <mailsBefore>\n";
     return 2;
   } catch (const std::exception& e) {
     std::cerr << "calvora-demo: " << e.what() << "\n";
