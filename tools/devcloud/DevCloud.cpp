@@ -138,6 +138,9 @@ bool DevCloud::Start(int port) {
   server_ = std::make_unique<httplib::Server>();
   server_->set_payload_max_length(static_cast<size_t>(1) << 40);
   server_->set_keep_alive_max_count(100000);  // clients keep one connection for a whole run
+  // Answers go out in several writes; without this each small request waits
+  // for the peer's delayed acknowledgement.
+  server_->set_tcp_nodelay(true);
   server_->new_task_queue = [] { return new httplib::ThreadPool(16); };
   server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     CountRequest(req.method, req.path);
