@@ -28,21 +28,6 @@ bool IsSeparatorCodePoint(char32_t cp) {
          cp == 0x205F || cp == 0x3000;
 }
 
-// Length of the well-formed UTF-8 sequence at `i` and its code point; 0 for
-// a stray byte.
-size_t CodePointAt(const std::string& s, size_t i, char32_t& cp) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  const size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-  if (len == 0 || i + len > s.size()) return 0;
-  cp = len == 1 ? c : c & (0xFF >> (len + 1));
-  for (size_t k = 1; k < len; ++k) {
-    const unsigned char cc = static_cast<unsigned char>(s[i + k]);
-    if ((cc & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (cc & 0x3F);
-  }
-  return len;
-}
-
 std::string AliasValueText(const TJson& value) {
   switch (value.type()) {
     case TJson::value_t::string:
@@ -77,7 +62,7 @@ std::string ReplaceDatabaseKeyCharacters(const std::string& text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     char32_t cp = 0;
-    const size_t len = CodePointAt(text, i, cp);
+    const size_t len = DecodeUtf8At(text, i, cp);
     if (len == 0) {
       out += text[i++];
       continue;

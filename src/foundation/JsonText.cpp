@@ -31,9 +31,9 @@ void WriteString(std::string& out, const std::string& raw) {
       out += static_cast<char>(c);
       ++i;
     } else {
-      size_t len = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : 4;
-      char32_t cp = c & (0xFF >> (len + 1));
-      for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+      char32_t cp = 0;
+      size_t len = DecodeUtf8At(text, i, cp);  // well-formed: the text was sanitized
+      if (len == 0) len = 1;
       if (cp >= 0x10000) {
         cp -= 0x10000;
         AppendEscape(out, 0xD800 + (cp >> 10));

@@ -1,6 +1,7 @@
 #include "foundation/TextFile.h"
 
 #include "foundation/AppError.h"
+#include "foundation/TextUtil.h"
 #include "platform/file_io.h"
 
 #include <filesystem>
@@ -10,24 +11,6 @@
 namespace calvora {
 namespace fs = std::filesystem;
 namespace {
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
   std::string out;

@@ -10,7 +10,7 @@ namespace {
 bool IsTrimmed(unsigned char c) { return c <= ' '; }
 
 // Decodes one UTF-8 code point; returns its length, 0 when malformed.
-size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
+size_t DecodeUtf8Impl(std::string_view s, size_t i, char32_t& cp) {
   unsigned char c = static_cast<unsigned char>(s[i]);
   size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
   if (len == 0 || i + len > s.size()) return 0;
@@ -29,7 +29,7 @@ size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
   return len;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
+void AppendUtf8Impl(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else if (cp < 0x800) {
@@ -65,6 +65,9 @@ char32_t FoldCodePoint(char32_t cp) {
 }
 
 }  // namespace
+
+size_t DecodeUtf8At(std::string_view s, size_t i, char32_t& codePoint) { return DecodeUtf8Impl(s, i, codePoint); }
+void AppendUtf8(std::string& out, char32_t codePoint) { AppendUtf8Impl(out, codePoint); }
 
 std::string Trim(std::string_view s) {
   while (!s.empty() && IsTrimmed(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -103,12 +106,12 @@ std::string FoldCase(std::string_view s) {
   out.reserve(s.size());
   for (size_t i = 0; i < s.size();) {
     char32_t cp = 0;
-    size_t len = DecodeUtf8(s, i, cp);
+    size_t len = DecodeUtf8Impl(s, i, cp);
     if (len == 0) {  // keep stray bytes as they are
       out += s[i++];
       continue;
     }
-    AppendUtf8(out, FoldCodePoint(cp));
+    AppendUtf8Impl(out, FoldCodePoint(cp));
     i += len;
   }
   return out;
@@ -199,7 +202,7 @@ bool TryParseInt(std::string_view text, int& value) {
 bool IsValidUtf8(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
     char32_t cp = 0;
-    size_t len = DecodeUtf8(s, i, cp);
+    size_t len = DecodeUtf8Impl(s, i, cp);
     if (len == 0) return false;
     i += len;
   }
@@ -212,9 +215,9 @@ std::string SanitizeUtf8(std::string_view s) {
   out.reserve(s.size());
   for (size_t i = 0; i < s.size();) {
     char32_t cp = 0;
-    size_t len = DecodeUtf8(s, i, cp);
+    size_t len = DecodeUtf8Impl(s, i, cp);
     if (len == 0) {
-      AppendUtf8(out, 0xFFFD);
+      AppendUtf8Impl(out, 0xFFFD);
       ++i;
     } else {
       out.append(s.substr(i, len));

@@ -35,6 +35,10 @@ bool TryParseInt64(std::string_view text, long long& value);
 bool TryParseInt(std::string_view text, int& value);
 
 bool IsValidUtf8(std::string_view s);
+// The well-formed UTF-8 sequence at byte `i`: its length and code point;
+// 0 for a stray or malformed byte.
+size_t DecodeUtf8At(std::string_view s, size_t i, char32_t& codePoint);
+void AppendUtf8(std::string& out, char32_t codePoint);
 // Invalid sequences become U+FFFD, so the text can be written as JSON.
 std::string SanitizeUtf8(std::string_view s);
 

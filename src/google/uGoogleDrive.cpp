@@ -187,20 +187,25 @@ void TGoogleDrive::ResetFolderCache() { FFolderCache.clear(); }
 
 // ---------------------------------------------------------------- listing and metadata
 
+// One page of a folder's children (all files the token sees for an empty
+// identifier).
+HttpResponse TGoogleDrive::RequestListPage(const std::string& ParentFolderID, const std::string& PageToken) {
+  std::string address =
+      "/drive/v3/files?pageSize=1000&fields=nextPageToken,files(id,name,size,md5Checksum,mimeType,modifiedTime)";
+  if (!ParentFolderID.empty()) address += "&q=" + UrlEncode("'" + ParentFolderID + "' in parents and trashed=false");
+  if (!PageToken.empty()) address += "&pageToken=" + UrlEncode(PageToken);
+  HttpRequest request;
+  request.url = ApiUrl(address);
+  request.headers = BuildHeaders("");
+  return Send(request);
+}
+
 std::vector<TDriveFileInfo> TGoogleDrive::ListFiles(const std::string& ParentFolderID) {
   std::vector<TDriveFileInfo> result;
   std::string pageToken;
   try {
     do {
-      std::string address =
-          "/drive/v3/files?pageSize=1000&fields=nextPageToken,files(id,name,size,md5Checksum,mimeType,modifiedTime)";
-      if (!ParentFolderID.empty())
-        address += "&q=" + UrlEncode("'" + ParentFolderID + "' in parents and trashed=false");
-      if (!pageToken.empty()) address += "&pageToken=" + UrlEncode(pageToken);
-      HttpRequest request;
-      request.url = ApiUrl(address);
-      request.headers = BuildHeaders("");
-      HttpResponse response = Send(request);
+      HttpResponse response = RequestListPage(ParentFolderID, pageToken);
       pageToken.clear();
       TJson answer;
       if (!ParseObject(response.body, answer)) break;
@@ -229,15 +234,7 @@ bool TGoogleDrive::TryListFiles(const std::string& ParentFolderID, std::vector<T
   std::string pageToken;
   try {
     do {
-      std::string address =
-          "/drive/v3/files?pageSize=1000&fields=nextPageToken,files(id,name,size,md5Checksum,mimeType,modifiedTime)";
-      if (!ParentFolderID.empty())
-        address += "&q=" + UrlEncode("'" + ParentFolderID + "' in parents and trashed=false");
-      if (!pageToken.empty()) address += "&pageToken=" + UrlEncode(pageToken);
-      HttpRequest request;
-      request.url = ApiUrl(address);
-      request.headers = BuildHeaders("");
-      HttpResponse response = Send(request);
+      HttpResponse response = RequestListPage(ParentFolderID, pageToken);
       TJson answer;
       if (response.status != 200 || !ParseObject(response.body, answer)) {
         LogErrorFmt("Drive listeleme HTTP %d: %s", response.status, response.body);
@@ -368,19 +365,26 @@ TDriveFileInfo TGoogleDrive::UploadFile(const std::string& LocalPath, const std:
     request.body = std::move(body);
     HttpResponse response = Send(request);
     LogDebugFmt("Upload HTTP %d: %s", response.status, ExtractFileName(LocalPath));
-    TJson answer;
-    if (!ParseObject(response.body, answer)) return TDriveFileInfo();
-    if (JsonHas(answer, "error")) {
-      LogErrorFmt("Drive upload hatasi: %s", response.body);
-      ShowError("Drive hatası: " + response.body);
-      return TDriveFileInfo();
-    }
-    return UploadResultFromJson(answer);
+    return UploadAnswer(response, "Drive upload hatasi: ", "Drive hatası: ");
   } catch (const std::exception& e) {
     LogException("Upload istisna: " + LocalPath, e);
     ShowError(std::string("Upload hatası: ") + e.what());
     return TDriveFileInfo();
   }
+}
+
+// The file record of a one-request upload's answer; an error answer is
+// logged and shown, and gives an empty record.
+TDriveFileInfo TGoogleDrive::UploadAnswer(const HttpResponse& Response, const std::string& LogText,
+                                          const std::string& UserText) {
+  TJson answer;
+  if (!ParseObject(Response.body, answer)) return TDriveFileInfo();
+  if (JsonHas(answer, "error")) {
+    LogError(LogText + Response.body);
+    ShowError(UserText + Response.body);
+    return TDriveFileInfo();
+  }
+  return UploadResultFromJson(answer);
 }
 
 TDriveFileInfo TGoogleDrive::UploadFileResumable(const std::string& LocalPath, const std::string& ParentFolderID,
@@ -411,14 +415,7 @@ TDriveFileInfo TGoogleDrive::UpdateFileContent(const std::string& FileID, const 
     HttpResponse response = Send(request);
     LogDebugFmt("Drive update HTTP %d: %s", response.status, ExtractFileName(LocalPath));
     if (OnProgress) OnProgress(size, size);
-    TJson answer;
-    if (!ParseObject(response.body, answer)) return TDriveFileInfo();
-    if (JsonHas(answer, "error")) {
-      LogErrorFmt("Drive update hatasi: %s", response.body);
-      ShowError("Drive güncelleme hatası: " + response.body);
-      return TDriveFileInfo();
-    }
-    return UploadResultFromJson(answer);
+    return UploadAnswer(response, "Drive update hatasi: ", "Drive güncelleme hatası: ");
   } catch (const std::exception& e) {
     LogException("Drive dosya guncelleme istisnasi: " + LocalPath, e);
     ShowError(std::string("Drive güncelleme hatası: ") + e.what());

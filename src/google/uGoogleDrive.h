@@ -126,6 +126,9 @@ class TGoogleDrive {
   std::string ApiUrl(const std::string& PathAndQuery) const;
   std::string UploadUrl(const std::string& PathAndQuery) const;
   platform::HttpResponse Send(const platform::HttpRequest& Request);
+  platform::HttpResponse RequestListPage(const std::string& ParentFolderID, const std::string& PageToken);
+  TDriveFileInfo UploadAnswer(const platform::HttpResponse& Response, const std::string& LogText,
+                              const std::string& UserText);
 
   bool StartResumableSession(const std::string& Address, bool UsePatch, std::int64_t TotalSize,
                              const std::string& MetadataJSON, std::string& SessionAddress);
