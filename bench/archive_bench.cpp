@@ -10,6 +10,7 @@
 // of each counts. The last output line is one JSON object: op, size_mib,
 // volumes, mib_s, cp_mib_s, ratio, peak_rss_mib (this process and the
 // archiver).
+#include "BenchSupport.h"
 #include "engine/uCloudBackup.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
@@ -33,18 +34,10 @@ namespace {
 
 using namespace calvora;
 namespace fs = std::filesystem;
+using bench::Options;
+using bench::Seconds;
 
 constexpr std::int64_t kMiB = 1048576;
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::map<std::string, std::string> Options(int argc, char** argv, int first) {
-  std::map<std::string, std::string> options;
-  for (int i = first; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
-  return options;
-}
 
 // The engine with its archive step reachable.
 class TArchiveProbe : public TCloudBackupService {

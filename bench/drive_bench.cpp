@@ -8,6 +8,7 @@
 // machine's loopback and disk. The client runs in a child process of its own
 // so its peak resident memory can be read. The last output line is one JSON
 // object: op, size_mib, calvora_mib_s, curl_mib_s, ratio, peak_rss_mib.
+#include "BenchSupport.h"
 #include "DevCloud.h"
 #include "GoogleState.h"
 #include "foundation/Env.h"
@@ -19,6 +20,7 @@
 #include "platform/http_client.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/resource_usage.h"
 
 #include <algorithm>
 #include <chrono>
@@ -36,25 +38,8 @@ namespace {
 
 using namespace calvora;
 namespace fs = std::filesystem;
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Peak resident set of this process in KiB ("VmHWM" of /proc/self/status).
-long PeakRssKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
-
-std::map<std::string, std::string> Options(int argc, char** argv, int first) {
-  std::map<std::string, std::string> options;
-  for (int i = first; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
-  return options;
-}
+using bench::Options;
+using bench::Seconds;
 
 // ---------------------------------------------------------------- child: the client
 
@@ -85,7 +70,7 @@ int RunClient(const std::string& op, const std::map<std::string, std::string>& o
   } else {
     ok = drive.DownloadFile(options.at("--file-id"), options.at("--path"));
   }
-  std::cout << (ok ? "ok " : "failed ") << PeakRssKiB() << " " << detail << std::endl;
+  std::cout << (ok ? "ok " : "failed ") << platform::PeakResidentKiB() << " " << detail << std::endl;
   return ok ? 0 : 1;
 }
 
@@ -108,17 +93,27 @@ void WriteSourceFile(const std::string& path, std::int64_t mib) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-Run RunChild(const std::string& self, const std::vector<std::string>& arguments) {
+// Runs a program to its end and times it; a failure ends the benchmark.
+Run RunTimed(const std::string& program, const std::vector<std::string>& arguments,
+             platform::ProcessResult& result) {
   platform::ProcessRequest request;
-  request.program = self;
+  request.program = program;
   request.arguments = arguments;
   request.captureOutput = true;
   auto start = std::chrono::steady_clock::now();
-  platform::ProcessResult result = platform::SystemProcessRunner().Run(request);
+  result = platform::SystemProcessRunner().Run(request);
   Run run;
   run.seconds = Seconds(start);
   if (!result.started || result.exitCode != 0)
-    throw std::runtime_error("client failed: " + result.error + " " + result.output);
+    throw std::runtime_error(program + " failed (" + std::to_string(result.exitCode) + "): " + result.error +
+                             result.output);
+  return run;
+}
+
+// The client child prints "ok <peak KiB> <detail>".
+Run RunChild(const std::string& self, const std::vector<std::string>& arguments) {
+  platform::ProcessResult result;
+  Run run = RunTimed(self, arguments, result);
   std::istringstream out(result.output);
   std::string status;
   out >> status >> run.peakRssKiB;
@@ -128,16 +123,8 @@ Run RunChild(const std::string& self, const std::vector<std::string>& arguments)
 }
 
 Run RunCurl(const std::vector<std::string>& arguments) {
-  platform::ProcessRequest request;
-  request.program = "curl";
-  request.arguments = arguments;
-  request.captureOutput = true;
-  auto start = std::chrono::steady_clock::now();
-  platform::ProcessResult result = platform::SystemProcessRunner().Run(request);
-  Run run;
-  run.seconds = Seconds(start);
-  if (!result.started || result.exitCode != 0)
-    throw std::runtime_error("curl failed (" + std::to_string(result.exitCode) + "): " + result.error + result.output);
+  platform::ProcessResult result;
+  Run run = RunTimed("curl", arguments, result);
   run.detail = Trim(result.output);
   return run;
 }

@@ -12,6 +12,7 @@
 //     listing per file, 4 KiB hash blocks, no size shortcut), and
 //   - hashing the tree with the engine's FileMD5 against `md5sum`.
 // The last output line is one JSON object.
+#include "BenchSupport.h"
 #include "AccountDirectoryState.h"
 #include "DevCloud.h"
 #include "GoogleState.h"
@@ -30,6 +31,7 @@
 #include "plans/uBackupPlans.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/resource_usage.h"
 
 #include <algorithm>
 #include <chrono>
@@ -48,30 +50,15 @@ namespace {
 
 using namespace calvora;
 namespace fs = std::filesystem;
+using bench::Options;
+using bench::Seconds;
+
+double PeakRssMiB() { return platform::PeakResidentKiB() / 1024.0; }
 
 constexpr const char kServiceEmail[] = "servis@bench.test";
 constexpr const char kServicePassword[] = "bench-servis";
 constexpr const char kClientID[] = "bench-client.apps.googleusercontent.com";
 constexpr const char kClientSecret[] = "bench-secret";
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Peak resident set of this process in MiB ("VmHWM" of /proc/self/status).
-double PeakRssMiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6)) / 1024.0;
-  return -1;
-}
-
-std::map<std::string, std::string> Options(int argc, char** argv, int first) {
-  std::map<std::string, std::string> options;
-  for (int i = first; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
-  return options;
-}
 
 std::string Option(const std::map<std::string, std::string>& options, const std::string& name,
                    const std::string& fallback) {

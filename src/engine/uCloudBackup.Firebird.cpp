@@ -30,37 +30,14 @@ bool TCloudBackupService::BackupFirebirdPlan(const TBackupPlan& Plan, std::strin
 
   ReportProgress(Plan, "Firebird Backup",
                  Fmt("%d veritabani yedeklenecek (kaynak: %s).", files.size(), Trim(Plan.DatabaseName)), false, "");
-  std::vector<std::string> produced;
-  std::vector<std::string> lines;
-  int successes = 0;
-  int failures = 0;
   // An error raised for one database ends the whole run (the driver's
   // handler reports it); a failed backup or upload does not.
-  for (const std::string& file : files) {
-    TBackupPlan copy = Plan;
-    copy.DatabaseName = file;
-    ReportProgress(Plan, "Firebird Backup", Fmt("Coklu DB yedekleniyor: %s", file), false, "");
-    std::string path;
-    std::string message;
-    if (BackupFirebirdDatabase(copy, path, message)) {
-      ++successes;
-      if (!path.empty()) produced.push_back(path);
-      lines.push_back(ExtractFileName(file) + ": basarili");
-    } else {
-      ++failures;
-      lines.push_back(ExtractFileName(file) + ": hatali - " + message);
-      if (IsDiskSpaceError(message)) {
-        lines.push_back("Kalan veritabani gorevleri disk alani yetersiz oldugu icin durduruldu.");
-        break;
-      }
-    }
-  }
-  BackupFilePath = Join(produced, "; ");
-  ResultMessage = Fmt("%d veritabani yedeklendi, %d hata.", successes, failures);
-  if (!lines.empty()) ResultMessage += " " + Join(lines, " | ");
-  const bool ok = failures == 0 && successes > 0;
-  ReportProgress(Plan, ok ? "Upload Tamamlandi" : "Hata", ResultMessage, ok, BackupFilePath);
-  return ok;
+  return BackupEachDatabase(
+      Plan, files, "Firebird Backup", [](const std::string& file) { return ExtractFileName(file); },
+      [this](TBackupPlan& one, std::string& path, std::string& message) {
+        return BackupFirebirdDatabase(one, path, message);
+      },
+      BackupFilePath, ResultMessage);
 }
 
 bool TCloudBackupService::BackupFirebirdDatabase(const TBackupPlan& Plan, std::string& BackupFilePath,

@@ -141,23 +141,34 @@ bool TCloudBackupService::BackupPlan(TBackupPlan& Plan, std::string& BackupFileP
 
 bool TCloudBackupService::BackupMultipleDatabases(const TBackupPlan& Plan, const std::vector<std::string>& Names,
                                                   std::string& BackupFilePath, std::string& ResultMessage) {
+  return BackupEachDatabase(
+      Plan, Names, "SQL Backup", [](const std::string& name) { return name; },
+      [this](TBackupPlan& one, std::string& file, std::string& message) { return BackupPlan(one, file, message); },
+      BackupFilePath, ResultMessage);
+}
+
+bool TCloudBackupService::BackupEachDatabase(const TBackupPlan& Plan, const std::vector<std::string>& Databases,
+                                             const std::string& Stage,
+                                             const std::function<std::string(const std::string&)>& Label,
+                                             const TSingleBackup& BackupOne, std::string& BackupFilePath,
+                                             std::string& ResultMessage) {
   std::vector<std::string> produced;
   std::vector<std::string> lines;
   int successes = 0;
   int failures = 0;
-  for (const std::string& name : Names) {
+  for (const std::string& database : Databases) {
     TBackupPlan copy = Plan;
-    copy.DatabaseName = name;
-    ReportProgress(Plan, "SQL Backup", "Coklu DB yedekleniyor: " + name, false, "");
+    copy.DatabaseName = database;
+    ReportProgress(Plan, Stage, "Coklu DB yedekleniyor: " + database, false, "");
     std::string file;
     std::string message;
-    if (BackupPlan(copy, file, message)) {
+    if (BackupOne(copy, file, message)) {
       ++successes;
       if (!file.empty()) produced.push_back(file);
-      lines.push_back(name + ": basarili");
+      lines.push_back(Label(database) + ": basarili");
     } else {
       ++failures;
-      lines.push_back(name + ": hatali - " + message);
+      lines.push_back(Label(database) + ": hatali - " + message);
       if (IsDiskSpaceError(message)) {
         lines.push_back("Kalan veritabani gorevleri disk alani yetersiz oldugu icin durduruldu.");
         break;
@@ -167,7 +178,7 @@ bool TCloudBackupService::BackupMultipleDatabases(const TBackupPlan& Plan, const
   BackupFilePath = Join(produced, "; ");
   ResultMessage = Fmt("%d veritabani yedeklendi, %d hata.", successes, failures);
   if (!lines.empty()) ResultMessage += " " + Join(lines, " | ");
-  const bool ok = failures == 0;
+  const bool ok = failures == 0 && successes > 0;
   ReportProgress(Plan, ok ? "Upload Tamamlandi" : "Hata", ResultMessage, ok, BackupFilePath);
   return ok;
 }

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,6 +105,12 @@ class TCloudBackupService {
                       bool UploadCompleted, const std::string& ActiveFile);
   bool BackupMultipleDatabases(const TBackupPlan& Plan, const std::vector<std::string>& Names,
                                std::string& BackupFilePath, std::string& ResultMessage);
+  // Backs up each database in turn (stopping early only when the disk is
+  // full) and sums the outcome up in one message; Label names a database there.
+  using TSingleBackup = std::function<bool(TBackupPlan&, std::string&, std::string&)>;
+  bool BackupEachDatabase(const TBackupPlan& Plan, const std::vector<std::string>& Databases,
+                          const std::string& Stage, const std::function<std::string(const std::string&)>& Label,
+                          const TSingleBackup& BackupOne, std::string& BackupFilePath, std::string& ResultMessage);
 
   // --- backup script protocol
   // Runs one script to its end; Payload null is written as "{}".

@@ -7,6 +7,7 @@
 
 #include "AccountDirectoryState.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -157,6 +158,14 @@ EngineTest::EngineTest() {
   auth.SetTokenData(tokens);
   auth.SaveTokens(Env().Config().GetGoogleTokenCachePath());
   std::filesystem::create_directories(WorkDir());
+}
+
+std::vector<std::string> EngineTest::WorkFiles() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(WorkDir()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 TMSSQLBackupConfig EngineTest::SqlConfig() {

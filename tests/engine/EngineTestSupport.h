@@ -94,6 +94,8 @@ class EngineTest : public ::testing::Test {
   std::string ProgramDir() const { return testEnv->ProgramDir(); }
   // A folder for backup files, below the test's root.
   std::string WorkDir() const { return testEnv->Root() + "/work"; }
+  // The names in WorkDir, sorted.
+  std::vector<std::string> WorkFiles() const;
 
   // SQL Server settings that pass IsConfigured.
   static TMSSQLBackupConfig SqlConfig();

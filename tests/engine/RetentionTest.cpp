@@ -25,14 +25,6 @@ class RetentionTest : public EngineTest {
     platform::SetFileModifiedUnix(path, LocalDateTimeToUnix(IncSeconds(Clock().Now(), -seconds)));
   }
 
-  std::vector<std::string> WorkFiles() {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(WorkDir()))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
   std::string DriveFileAged(const std::string& name, const std::string& folder, std::int64_t seconds,
                             bool isFolder = false) {
     std::string id = isFolder ? Google().AddFolder(name, folder) : Google().AddFile(name, folder, "x");

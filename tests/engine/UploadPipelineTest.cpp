@@ -41,14 +41,6 @@ class UploadPipelineTest : public EngineTest {
     return n;
   }
 
-  std::vector<std::string> WorkFiles() {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(WorkDir()))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
   // Runs the archiver on the bytes Drive holds for these files, joined in order.
   bool DriveArchiveOpens(const std::string& folderId, const std::vector<std::string>& names,
                          const std::string& password) {

@@ -481,6 +481,17 @@ void HandleList(GoogleState& google, const Req& req, Res& res) {
 
 // ---------------------------------------------------------------- files
 
+// Reads a small JSON object body (empty means {}); false (with `res` set) otherwise.
+bool ReadJsonObjectBody(DevCloud& cloud, const Req& req, Res& res, const Reader& reader, GoogleJson& out) {
+  std::string body;
+  if (!ReadSmallBody(cloud, req, res, reader, body)) return false;
+  out = body.empty() ? GoogleJson::object() : GoogleJson::parse(body, nullptr, false);
+  if (out.is_object()) return true;
+  SendGoogleError(res, 400, "parseError", "Parse Error");
+  return false;
+}
+
+
 void HandleGet(GoogleState& google, const Req& req, Res& res) {
   if (!Authorized(google, req, res)) return;
   auto file = google.File(req.matches[1]);
@@ -498,10 +509,8 @@ void HandleGet(GoogleState& google, const Req& req, Res& res) {
 
 void HandleCreateMetadata(DevCloud& cloud, GoogleState& google, const Req& req, Res& res, const Reader& reader) {
   if (!AuthorizedDraining(cloud, google, req, res, reader)) return;
-  std::string body;
-  if (!ReadSmallBody(cloud, req, res, reader, body)) return;
-  GoogleJson metadata = body.empty() ? GoogleJson::object() : GoogleJson::parse(body, nullptr, false);
-  if (!metadata.is_object()) return SendGoogleError(res, 400, "parseError", "Parse Error");
+  GoogleJson metadata;
+  if (!ReadJsonObjectBody(cloud, req, res, reader, metadata)) return;
   FieldMask mask;
   if (!RequestMask(req, res, kDefaultFileFields, mask)) return;
   // A file without content is an empty blob.
@@ -516,10 +525,8 @@ void HandleCreateMetadata(DevCloud& cloud, GoogleState& google, const Req& req, 
 
 void HandlePatchMetadata(DevCloud& cloud, GoogleState& google, const Req& req, Res& res, const Reader& reader) {
   if (!AuthorizedDraining(cloud, google, req, res, reader)) return;
-  std::string body;
-  if (!ReadSmallBody(cloud, req, res, reader, body)) return;
-  GoogleJson patch = body.empty() ? GoogleJson::object() : GoogleJson::parse(body, nullptr, false);
-  if (!patch.is_object()) return SendGoogleError(res, 400, "parseError", "Parse Error");
+  GoogleJson patch;
+  if (!ReadJsonObjectBody(cloud, req, res, reader, patch)) return;
   FieldMask mask;
   if (!RequestMask(req, res, kDefaultFileFields, mask)) return;
   GoogleJson answer;
@@ -627,10 +634,8 @@ void HandleRevisionGet(GoogleState& google, const Req& req, Res& res) {
 
 void HandleRevisionPatch(DevCloud& cloud, GoogleState& google, const Req& req, Res& res, const Reader& reader) {
   if (!AuthorizedDraining(cloud, google, req, res, reader)) return;
-  std::string body;
-  if (!ReadSmallBody(cloud, req, res, reader, body)) return;
-  GoogleJson patch = body.empty() ? GoogleJson::object() : GoogleJson::parse(body, nullptr, false);
-  if (!patch.is_object()) return SendGoogleError(res, 400, "parseError", "Parse Error");
+  GoogleJson patch;
+  if (!ReadJsonObjectBody(cloud, req, res, reader, patch)) return;
   if (patch.contains("keepForever") && !patch["keepForever"].is_boolean())
     return SendGoogleError(res, 400, "invalid", "Invalid value for: keepForever");
   FieldMask mask;
@@ -681,10 +686,8 @@ void HandleRevisionDelete(GoogleState& google, const Req& req, Res& res) {
 
 void StartSession(DevCloud& cloud, GoogleState& google, const Req& req, Res& res, const Reader& reader,
                   const std::string& fileId) {
-  std::string body;
-  if (!ReadSmallBody(cloud, req, res, reader, body)) return;
-  GoogleJson metadata = body.empty() ? GoogleJson::object() : GoogleJson::parse(body, nullptr, false);
-  if (!metadata.is_object()) return SendGoogleError(res, 400, "parseError", "Parse Error");
+  GoogleJson metadata;
+  if (!ReadJsonObjectBody(cloud, req, res, reader, metadata)) return;
   FieldMask mask;
   if (!RequestMask(req, res, kDefaultFileFields, mask)) return;
   std::int64_t total = -1;

@@ -75,6 +75,14 @@ GoogleJson RevisionToJson(const DriveRevision& r) {
           {"mimeType", r.mimeType}};
 }
 
+GoogleState::GrantResult GrantFailure(int status, const char* error, const char* description) {
+  GoogleState::GrantResult result;
+  result.status = status;
+  result.error = error;
+  result.description = description;
+  return result;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- helpers
@@ -400,31 +408,25 @@ GoogleState::GrantResult GoogleState::RedeemAuthCode(const std::string& code, co
                                                      const std::string& clientSecret, const std::string& redirectUri,
                                                      const std::string& codeVerifier) {
   GrantResult result;
-  auto fail = [&result](int status, const char* error, const char* description) {
-    result.status = status;
-    result.error = error;
-    result.description = description;
-    return result;
-  };
-  if (code.empty()) return fail(400, "invalid_request", "Missing required parameter: code");
-  if (redirectUri.empty()) return fail(400, "invalid_request", "Missing required parameter: redirect_uri");
-  if (!CheckClient(clientId, clientSecret)) return fail(401, "invalid_client", "Unauthorized");
+  if (code.empty()) return GrantFailure(400, "invalid_request", "Missing required parameter: code");
+  if (redirectUri.empty()) return GrantFailure(400, "invalid_request", "Missing required parameter: redirect_uri");
+  if (!CheckClient(clientId, clientSecret)) return GrantFailure(401, "invalid_client", "Unauthorized");
 
   std::lock_guard<std::mutex> guard(lock_);
   auto it = codes_.find(code);
-  if (it == codes_.end()) return fail(400, "invalid_grant", "Malformed auth code.");
+  if (it == codes_.end()) return GrantFailure(400, "invalid_grant", "Malformed auth code.");
   AuthCode issued = it->second;
   if (issued.expiresMs <= NowUnixMs()) {
     codes_.erase(it);
-    return fail(400, "invalid_grant", "Bad Request");
+    return GrantFailure(400, "invalid_grant", "Bad Request");
   }
-  if (issued.clientId != clientId) return fail(400, "invalid_grant", "Bad Request");
-  if (issued.redirectUri != redirectUri) return fail(400, "redirect_uri_mismatch", "Bad Request");
+  if (issued.clientId != clientId) return GrantFailure(400, "invalid_grant", "Bad Request");
+  if (issued.redirectUri != redirectUri) return GrantFailure(400, "redirect_uri_mismatch", "Bad Request");
   if (!issued.challenge.empty()) {
-    if (codeVerifier.empty()) return fail(400, "invalid_grant", "Missing code verifier.");
+    if (codeVerifier.empty()) return GrantFailure(400, "invalid_grant", "Missing code verifier.");
     std::string expected = issued.method == "plain" ? codeVerifier : S256(codeVerifier);
     if (!WellFormedVerifier(codeVerifier) || expected != issued.challenge)
-      return fail(400, "invalid_grant", "Invalid code verifier.");
+      return GrantFailure(400, "invalid_grant", "Invalid code verifier.");
   }
   codes_.erase(it);  // a code is good for one exchange
   result.tokens = IssueTokensLocked(clientId, issued.scope, issued.offline, -1);
@@ -435,19 +437,13 @@ GoogleState::GrantResult GoogleState::RedeemAuthCode(const std::string& code, co
 GoogleState::GrantResult GoogleState::RedeemRefreshToken(const std::string& refreshToken, const std::string& clientId,
                                                          const std::string& clientSecret) {
   GrantResult result;
-  auto fail = [&result](int status, const char* error, const char* description) {
-    result.status = status;
-    result.error = error;
-    result.description = description;
-    return result;
-  };
-  if (refreshToken.empty()) return fail(400, "invalid_request", "Missing required parameter: refresh_token");
-  if (!CheckClient(clientId, clientSecret)) return fail(401, "invalid_client", "Unauthorized");
+  if (refreshToken.empty()) return GrantFailure(400, "invalid_request", "Missing required parameter: refresh_token");
+  if (!CheckClient(clientId, clientSecret)) return GrantFailure(401, "invalid_client", "Unauthorized");
   std::lock_guard<std::mutex> guard(lock_);
   auto it = refreshTokens_.find(refreshToken);
   if (it == refreshTokens_.end() || it->second.revoked)
-    return fail(400, "invalid_grant", "Token has been expired or revoked.");
-  if (!clients_.empty() && it->second.clientId != clientId) return fail(400, "unauthorized_client", "Unauthorized");
+    return GrantFailure(400, "invalid_grant", "Token has been expired or revoked.");
+  if (!clients_.empty() && it->second.clientId != clientId) return GrantFailure(400, "unauthorized_client", "Unauthorized");
   result.tokens = IssueTokensLocked(it->second.clientId, it->second.scope, false, -1);
   ++grants_["refresh_token"];
   return result;
