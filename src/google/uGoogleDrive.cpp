@@ -35,6 +35,21 @@ std::int64_t DecimalMember(const TJson& object, std::string_view key) {
 
 bool ParseObject(const std::string& body, TJson& object) { return TryParseJson(body, object) && object.is_object(); }
 
+// Where a resumable session goes on after a 308: after the last byte its
+// Range header names, or at 0 when there is none (the server kept nothing).
+bool ResumeOffsetOf(const HttpResponse& response, std::int64_t& next) {
+  const std::string range = response.Header("Range");
+  if (range.empty()) {
+    next = 0;
+    return true;
+  }
+  const size_t dash = range.rfind('-');
+  long long last = 0;
+  if (dash == std::string::npos || !TryParseInt64(range.substr(dash + 1), last)) return false;
+  next = last + 1;
+  return true;
+}
+
 TDriveFileInfo FileInfoFromJson(const TJson& item) {
   TDriveFileInfo info;
   info.FileID = JsonMemberText(item, "id");
@@ -497,6 +512,7 @@ TDriveFileInfo TGoogleDrive::UploadSessionChunks(const std::string& SessionAddre
   std::int64_t offset = 0;
   const std::int64_t start = TickMs(clock);
   std::int64_t lastLog = 0;
+  int stalls = 0;  // answers in a row that kept nothing of a chunk
   bool done = false;
   while (offset < TotalSize && !done) {
     const std::int64_t length = std::min<std::int64_t>(TotalSize - offset, kChunkSize);
@@ -543,15 +559,30 @@ TDriveFileInfo TGoogleDrive::UploadSessionChunks(const std::string& SessionAddre
     if (resumed) continue;
 
     const int status = answer->status;
-    if (OnProgress) OnProgress(offset + length, TotalSize);
     LogDebugFmt("Chunk %d-%d/%d -> HTTP %d", offset, offset + length - 1, TotalSize, status);
     if (status == 200 || status == 201) {
       TJson body;
       if (ParseObject(answer->body, body)) result = UploadResultFromJson(body);
       offset = TotalSize;
       done = true;
+      if (OnProgress) OnProgress(TotalSize, TotalSize);
     } else if (status == 308) {
-      offset += length;
+      // The server may keep less than a chunk: go on from what it kept.
+      std::int64_t next = offset + length;
+      if (!ResumeOffsetOf(*answer, next) || next > offset + length) next = offset + length;
+      if (next < offset + length) {
+        LogWarnFmt("Drive chunk'in %d byte'ini aldi; yukleme %d byte konumundan devam ediyor.",
+                   std::max<std::int64_t>(next - offset, 0), next);
+        stalls = next > offset ? 0 : stalls + 1;
+        if (stalls >= kChunkAttempts) {
+          LogErrorFmt("Resumable upload ilerlemiyor: %s %d byte konumunda kaldi.", fileName, offset);
+          return TDriveFileInfo();
+        }
+      } else {
+        stalls = 0;
+      }
+      offset = std::max<std::int64_t>(next, 0);
+      if (OnProgress) OnProgress(offset, TotalSize);
       const std::int64_t now = TickMs(clock);
       if (now - lastLog >= kProgressLogIntervalMs || offset >= TotalSize) {
         const double percent = static_cast<double>(offset) * 100.0 / static_cast<double>(TotalSize);
@@ -587,17 +618,7 @@ bool TGoogleDrive::QueryResumableStatus(const std::string& SessionAddress, std::
     if (ParseObject(response.body, body)) Completed = UploadResultFromJson(body);
     return true;
   }
-  if (response.status != 308) return false;
-  std::string range = response.Header("Range");
-  if (range.empty()) {
-    NextOffset = 0;
-    return true;
-  }
-  size_t dash = range.rfind('-');
-  if (dash == std::string::npos) return false;
-  long long last = 0;
-  NextOffset = TryParseInt64(range.substr(dash + 1), last) ? last + 1 : 0;
-  return true;
+  return response.status == 308 && ResumeOffsetOf(response, NextOffset);
 }
 
 // ---------------------------------------------------------------- downloads and revisions

@@ -1,9 +1,12 @@
-// A large upload through a session whose chunk requests fail at random.
+// Resumable uploads through sessions whose chunk requests fail.
 #include "GoogleTestSupport.h"
 #include "foundation/Crypto.h"
 
+#include <gmock/gmock.h>
+
 #include <fstream>
 #include <random>
+#include <vector>
 
 namespace calvora::test {
 namespace {
@@ -25,8 +28,8 @@ TEST_F(ReliabilityTest, SixtyFourMiBUploadSurvivesRandomChunkFailures) {
   const std::string localMd5 = md5.FinalHex();
 
   // After each answered chunk, one to three of the next chunk requests fail:
-  // 503, 429 with the rate-limit reason, a connection cut inside the request
-  // or a lost answer.
+  // 503, 429 with the rate-limit reason, a connection cut inside the request,
+  // a lost answer, or a chunk of which the server keeps only a part.
   std::mt19937 random(20240305);
   int injected = 0;
   auto injectSome = [&] {
@@ -35,7 +38,7 @@ TEST_F(ReliabilityTest, SixtyFourMiBUploadSurvivesRandomChunkFailures) {
       devcloud::FaultRule rule;
       rule.method = "PUT";
       rule.pathPattern = "^/upload/drive/v3/files$";
-      switch (random() % 4) {
+      switch (random() % 5) {
         case 0:
           rule.kind = Kind::Status;
           rule.status = 503;
@@ -50,8 +53,12 @@ TEST_F(ReliabilityTest, SixtyFourMiBUploadSurvivesRandomChunkFailures) {
           rule.kind = Kind::DropRequest;
           rule.afterBytes = static_cast<std::int64_t>(random() % 8388608);
           break;
-        default:
+        case 3:
           rule.kind = Kind::DropResponse;
+          break;
+        default:
+          rule.kind = Kind::ShortCommit;
+          rule.afterBytes = static_cast<std::int64_t>(random() % 8388608);
           break;
       }
       cloud.Cloud().AddFault(rule);
@@ -69,6 +76,33 @@ TEST_F(ReliabilityTest, SixtyFourMiBUploadSurvivesRandomChunkFailures) {
   EXPECT_EQ(Google().Md5(result.FileID), localMd5);
   EXPECT_EQ(devcloud::Md5OfFile(Google().ContentPath(result.FileID)), localMd5);
   EXPECT_EQ(Google().FilesNamed("big.rar").size(), 1u);
+}
+
+// Google may keep less than a chunk and say so in the 308's Range: the next
+// chunk starts there, also when a chunk was not kept at all.
+TEST_F(ReliabilityTest, ChunksTheServerKeptOnlyPartlyAreSentAgain) {
+  const std::string path = local.File("part.rar");
+  const std::string bytes = PatternBytes(20 * 1048576, 7);
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  devcloud::FaultRule keepSome;
+  keepSome.kind = Kind::ShortCommit;
+  keepSome.method = "PUT";
+  keepSome.pathPattern = "^/upload/drive/v3/files$";
+  keepSome.afterBytes = 3 * 1048576 + 100;  // the first chunk: 3 MiB kept
+  devcloud::FaultRule keepNone = keepSome;
+  keepNone.afterBytes = 0;
+  keepNone.skip = 1;  // the third chunk: nothing kept
+  cloud.Cloud().AddFault(keepSome);
+  cloud.Cloud().AddFault(keepNone);
+
+  std::vector<std::int64_t> progress;
+  TDriveFileInfo result = drive.UploadFile(path, "", [&](std::int64_t done, std::int64_t) { progress.push_back(done); });
+
+  ASSERT_FALSE(result.FileID.empty());
+  EXPECT_EQ(Google().Md5(result.FileID), calvora::Md5Hex(bytes));
+  EXPECT_EQ(result.MD5, calvora::Md5Hex(bytes));
+  const std::int64_t MiB = 1048576;
+  EXPECT_THAT(progress, ::testing::ElementsAre(3 * MiB, 11 * MiB, 11 * MiB, 19 * MiB, 20 * MiB));
 }
 
 }  // namespace

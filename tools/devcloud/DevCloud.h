@@ -33,8 +33,11 @@ class AccountDirectoryState;  // AccountRoutes.cpp
 //  DropResponse: the request is carried out, then the connection is cut
 //                after `afterBytes` bytes of the answer's body.
 //  Delay:        the answer waits `delayMs` first.
+//  ShortCommit:  a resumable-upload chunk arrives whole but the server keeps
+//                only its first `afterBytes` bytes (in whole 256 KiB units)
+//                and says so in the 308 answer's Range, as Google may.
 struct FaultRule {
-  enum class Kind { Status, DropRequest, DropResponse, Delay };
+  enum class Kind { Status, DropRequest, DropResponse, Delay, ShortCommit };
   Kind kind = Kind::Status;
   std::string method;       // empty: any method
   std::string pathPattern;  // ECMAScript regex searched in the path; empty: any
@@ -42,7 +45,7 @@ struct FaultRule {
   int skip = 0;             // matching requests let through before it hits
   int status = 503;         // Kind::Status
   std::string reason;       // Google error reason ("backendError", "rateLimitExceeded", ...)
-  std::int64_t afterBytes = 0;  // Drop*: bytes of the body that pass before the cut
+  std::int64_t afterBytes = 0;  // Drop*: bytes of the body that pass before the cut; ShortCommit: bytes kept
   int delayMs = 0;              // Kind::Delay
 };
 

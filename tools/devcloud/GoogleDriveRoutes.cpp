@@ -925,6 +925,9 @@ void HandleSessionPut(DevCloud& cloud, GoogleState& google, const Req& req, Res&
   // Bytes of a chunk that is not the last are kept in whole 256 KiB units.
   if (complete && (total < 0 || end < total))
     end = range.first + (written / kResumableGranularity) * kResumableGranularity;
+  FaultRule shortCommit;
+  if (complete && cloud.TakeFault(req.method, req.path, FaultRule::Kind::ShortCommit, shortCommit))
+    end = range.first + std::min(written, shortCommit.afterBytes / kResumableGranularity * kResumableGranularity);
   std::int64_t received = complete ? std::max(session.received, end) : session.received;
   std::error_code ec;
   fs::resize_file(session.path, static_cast<std::uintmax_t>(received), ec);
