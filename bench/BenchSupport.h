@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -17,5 +18,14 @@ inline std::map<std::string, std::string> Options(int argc, char** argv, int fir
   for (int i = first; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
   return options;
 }
+
+// A folder that is removed with everything in it when the benchmark ends.
+struct TScratchFolder {
+  std::string path;
+  ~TScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
 
 }  // namespace calvora::bench

@@ -147,13 +147,7 @@ std::string StartSession(const std::string& base, const std::string& token, std:
 int RunBenchmark(const std::string& self, const std::string& op, std::int64_t mib, int repeat) {
   const std::string work = platform::UserTempDir() + "/drive-bench-" + RandomAlphaNumeric(8);
   ForceDirectories(work);
-  struct Cleanup {
-    std::string path;
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove_all(path, ec);
-    }
-  } cleanup{work};
+  const bench::TScratchFolder scratch{work};
 
   devcloud::DevCloud cloud(work + "/cloud");
   if (!cloud.Start()) throw std::runtime_error("the emulator did not start");

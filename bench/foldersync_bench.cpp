@@ -285,13 +285,7 @@ void Prepare(const std::string& work, devcloud::DevCloud& cloud) {
 int RunBenchmark(const std::string& self, int files, int folders, int fileKiB) {
   const std::string work = platform::UserTempDir() + "/foldersync-bench-" + RandomAlphaNumeric(8);
   ForceDirectories(work);
-  struct Cleanup {
-    std::string path;
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove_all(path, ec);
-    }
-  } cleanup{work};
+  const bench::TScratchFolder scratch{work};
   // The runs protect their secrets with a key of their own.
   setenv("CALVORA_MACHINE_KEY_FILE", (work + "/machine.key").c_str(), 1);
 

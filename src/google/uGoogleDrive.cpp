@@ -570,18 +570,16 @@ TDriveFileInfo TGoogleDrive::UploadSessionChunks(const std::string& SessionAddre
       // The server may keep less than a chunk: go on from what it kept.
       std::int64_t next = offset + length;
       if (!ResumeOffsetOf(*answer, next) || next > offset + length) next = offset + length;
-      if (next < offset + length) {
+      next = std::max<std::int64_t>(next, 0);
+      if (next < offset + length)
         LogWarnFmt("Drive chunk'in %d byte'ini aldi; yukleme %d byte konumundan devam ediyor.",
                    std::max<std::int64_t>(next - offset, 0), next);
-        stalls = next > offset ? 0 : stalls + 1;
-        if (stalls >= kChunkAttempts) {
-          LogErrorFmt("Resumable upload ilerlemiyor: %s %d byte konumunda kaldi.", fileName, offset);
-          return TDriveFileInfo();
-        }
-      } else {
-        stalls = 0;
+      stalls = next > offset ? 0 : stalls + 1;
+      if (stalls >= kChunkAttempts) {
+        LogErrorFmt("Resumable upload ilerlemiyor: %s %d byte konumunda kaldi.", fileName, offset);
+        return TDriveFileInfo();
       }
-      offset = std::max<std::int64_t>(next, 0);
+      offset = next;
       if (OnProgress) OnProgress(offset, TotalSize);
       const std::int64_t now = TickMs(clock);
       if (now - lastLog >= kProgressLogIntervalMs || offset >= TotalSize) {
