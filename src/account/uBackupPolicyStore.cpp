@@ -14,7 +14,7 @@
 namespace calvora {
 namespace {
 
-constexpr const char kPolicyRoot[] = "YedeklemePolitikalari/";
+constexpr const char kPolicyNode[] = "YedeklemePolitikalari";
 constexpr std::int64_t kPolicyCacheMs = 120000;
 
 // The one policy last read; one per environment.
@@ -75,10 +75,16 @@ bool ReadBackupPolicy(TEnv& env, const std::string& policyId, TBackupPolicy& pol
     return true;
   }
 
-  std::unique_ptr<TFirebaseManager> manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(env, manager, error)) return false;
   try {
-    const std::string body = Trim(manager->Client().Get(kPolicyRoot + key));
+    TFirebaseResponse answer;
+    if (!TFirebaseServiceAuth::Request(env, "GET", DatabaseChildPath(kPolicyNode, key), nullptr, answer, error))
+      return false;
+    std::string refusal;
+    if (IsDatabaseErrorAnswer(answer, refusal)) {
+      error = "Yedekleme politikasi okunurken hata: " + refusal;
+      return false;
+    }
+    const std::string body = Trim(answer.Body);
     if (body.empty() || SameText(body, "null")) {
       error = "Yedekleme politikasi Firebase'de bulunamadi: " + policyId;
       return false;

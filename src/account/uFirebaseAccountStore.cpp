@@ -166,10 +166,15 @@ bool ListManagedAccounts(TEnv& env, std::vector<TFirebaseManagedAccount>& list, 
     return true;
   }
 
-  std::unique_ptr<TFirebaseManager> manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(env, manager, error)) return false;
   try {
-    const std::string body = Trim(manager->Client().Get(kRootNode));
+    TFirebaseResponse answer;
+    if (!TFirebaseServiceAuth::Request(env, "GET", kRootNode, nullptr, answer, error)) return false;
+    std::string refusal;
+    if (IsDatabaseErrorAnswer(answer, refusal)) {
+      error = "Hesap listesi okunurken hata: " + refusal;
+      return false;
+    }
+    const std::string body = Trim(answer.Body);
     if (IsNullBody(body)) return true;
     TJson root;
     if (!TryParseJson(body, root)) {
@@ -199,11 +204,17 @@ bool ReadAccountDirect(TEnv& env, const std::string& login, TFirebaseManagedAcco
   account = TFirebaseManagedAccount();
   error.clear();
   if (Trim(login).empty()) return false;
-  std::unique_ptr<TFirebaseManager> manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(env, manager, error)) return false;
   try {
     const std::string key = SanitizeAccountKey(login);
-    const std::string body = Trim(manager->Client().Get(std::string(kRootNode) + "/" + key));
+    TFirebaseResponse answer;
+    if (!TFirebaseServiceAuth::Request(env, "GET", DatabaseChildPath(kRootNode, key), nullptr, answer, error))
+      return false;
+    std::string refusal;
+    if (IsDatabaseErrorAnswer(answer, refusal)) {
+      error = "Hesap dogrudan okunurken hata: " + refusal;
+      return false;
+    }
+    const std::string body = Trim(answer.Body);
     if (IsNullBody(body)) return false;
     TJson record;
     if (!TryParseJson(body, record) || !record.is_object()) return false;
@@ -216,27 +227,33 @@ bool ReadAccountDirect(TEnv& env, const std::string& login, TFirebaseManagedAcco
   }
 }
 
-bool FindManagedAccount(TEnv& env, const std::string& login, TFirebaseManagedAccount& account,
-                        std::string& error) {
+TAccountLookup LookupManagedAccount(TEnv& env, const std::string& login, TFirebaseManagedAccount& account,
+                                    std::string& error) {
   account = TFirebaseManagedAccount();
   error.clear();
   const std::string name = Trim(login);
   if (name.empty()) {
     error = "Kullanici adi bos.";
-    return false;
+    return TAccountLookup::Failed;
   }
-  if (ReadAccountDirect(env, name, account, error)) return true;
-  error.clear();
+  if (ReadAccountDirect(env, name, account, error)) return TAccountLookup::Found;
+  // Only a node that is not there sends the search on to the whole list.
+  if (!error.empty()) return TAccountLookup::Failed;
   std::vector<TFirebaseManagedAccount> list;
-  if (!ListManagedAccounts(env, list, error)) return false;
+  if (!ListManagedAccounts(env, list, error)) return TAccountLookup::Failed;
   for (const auto& candidate : list) {
     if (SameAccount(candidate, name)) {
       account = candidate;
-      return true;
+      return TAccountLookup::Found;
     }
   }
   error = "Hesap bulunamadi: " + name;
-  return false;
+  return TAccountLookup::NotFound;
+}
+
+bool FindManagedAccount(TEnv& env, const std::string& login, TFirebaseManagedAccount& account,
+                        std::string& error) {
+  return LookupManagedAccount(env, login, account, error) == TAccountLookup::Found;
 }
 
 bool WriteAccountFields(TEnv& env, const std::string& login, const TJson& fields, std::string& error) {
@@ -260,15 +277,13 @@ bool WriteAccountFields(TEnv& env, const std::string& login, const TJson& fields
     error = "Servis hesabi Firebase'de bulunamadi: " + name;
     return false;
   }
-  std::unique_ptr<TFirebaseManager> manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(env, manager, error)) return false;
   try {
-    // The database answers a refused write with {"error": "..."}; the echo of
-    // an accepted one carries our own members.
-    TJson answer;
-    if (TryParseJson(manager->Client().Patch(path, fields), answer) && answer.is_object() &&
-        answer.contains("error") && !JsonHas(fields, "error")) {
-      error = "Servis bilgileri Firebase'e yazilamadi: " + JsonValueText(answer["error"]);
+    TFirebaseResponse answer;
+    if (!TFirebaseServiceAuth::Request(env, "PATCH", EncodeDatabaseNodePath(path), &fields, answer, error))
+      return false;
+    std::string refusal;
+    if (IsDatabaseErrorAnswer(answer, refusal)) {
+      error = "Servis bilgileri Firebase'e yazilamadi: " + refusal;
       return false;
     }
   } catch (const std::exception& e) {

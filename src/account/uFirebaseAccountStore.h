@@ -38,7 +38,12 @@ struct TFirebaseManagedAccount {
 };
 
 // Every operation below returns false with a user-facing message instead of
-// throwing.
+// throwing. A refusal of the database (an error status or error object) is a
+// failure with the server's message, never a record and never "not found".
+
+// How a lookup ended: only NotFound says that the directory has no such
+// account; Failed means it could not be asked.
+enum class TAccountLookup { Found, NotFound, Failed };
 
 // True when "Lisanslar/" + SanitizeAccountKey(login) holds a record; a
 // missing record gives false with an empty message.
@@ -51,6 +56,8 @@ bool ListManagedAccounts(TEnv& env, std::vector<TFirebaseManagedAccount>& list, 
 // case); tries the direct key first.
 bool FindManagedAccount(TEnv& env, const std::string& login, TFirebaseManagedAccount& account,
                         std::string& error);
+TAccountLookup LookupManagedAccount(TEnv& env, const std::string& login, TFirebaseManagedAccount& account,
+                                    std::string& error);
 // Merges the members of `fields` into the account's record (PATCH) and
 // empties the list cache.
 bool WriteAccountFields(TEnv& env, const std::string& login, const TJson& fields, std::string& error);

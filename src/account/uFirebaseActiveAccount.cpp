@@ -130,20 +130,24 @@ void ClearSavedSignIn(TEnv& env) {
 }
 
 bool GetActiveAccount(TEnv& env, TFirebaseManagedAccount& account, std::string& error) {
+  return LookupActiveAccount(env, account, error) == TAccountLookup::Found;
+}
+
+TAccountLookup LookupActiveAccount(TEnv& env, TFirebaseManagedAccount& account, std::string& error) {
   account = TFirebaseManagedAccount();
   error.clear();
   TAccountCredentials credentials;
   try {
     if (!LoadSavedSignIn(env, credentials)) {
       error = kNoSavedSignInMessage;
-      return false;
+      return TAccountLookup::Failed;
     }
   } catch (const std::exception& e) {
     LogException("Kayitli oturum okunamadi", e);
     error = e.what();
-    return false;
+    return TAccountLookup::Failed;
   }
-  return FindManagedAccount(env, credentials.LoginName, account, error);
+  return LookupManagedAccount(env, credentials.LoginName, account, error);
 }
 
 }  // namespace calvora

@@ -36,5 +36,8 @@ std::string SavedSignInPath(TEnv& env);
 // The directory record of the saved sign-in's login name. Never throws: an
 // unreadable saved sign-in comes back as false with its message.
 bool GetActiveAccount(TEnv& env, TFirebaseManagedAccount& account, std::string& error);
+// The same, telling an account the directory does not have (NotFound) from
+// one it could not be asked about (Failed; no saved sign-in is Failed too).
+TAccountLookup LookupActiveAccount(TEnv& env, TFirebaseManagedAccount& account, std::string& error);
 
 }  // namespace calvora

@@ -63,6 +63,22 @@ void SaveDiskCache(TEnv& env, const TServiceTokenCache& cache) {
   }
 }
 
+// Forgets a token the database refused, in memory and on disk; a newer token
+// another caller got meanwhile is kept.
+void DropRefusedToken(TEnv& env, const std::string& refused) {
+  auto& cache = env.Shared<TServiceTokenCache>();
+  std::lock_guard<std::mutex> guard(cache.lock);
+  if (cache.token == refused) {
+    cache.token.clear();
+    cache.expiry = 0;
+  }
+  TServiceTokenCache disk;
+  LoadDiskCache(env, disk);
+  if (!disk.token.empty() && disk.token == refused) DeleteFileIfExists(TFirebaseServiceAuth::TokenCachePath(env));
+}
+
+constexpr int kUnauthorized = 401;
+
 }  // namespace
 
 std::string TFirebaseServiceAuth::TokenCachePath(TEnv& env) { return JoinPath(env.DataDir(), kTokenFileName); }
@@ -107,6 +123,20 @@ bool TFirebaseServiceAuth::GetAuthenticatedManager(TEnv& env, std::unique_ptr<TF
     ErrorMessage = std::string("Firebase baglantisi kurulurken hata: ") + e.what();
   }
   return false;
+}
+
+bool TFirebaseServiceAuth::Request(TEnv& env, const std::string& Method, const std::string& Path, const TJson* Data,
+                                   TFirebaseResponse& Answer, std::string& ErrorMessage) {
+  Answer = TFirebaseResponse();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::unique_ptr<TFirebaseManager> manager;
+    if (!GetAuthenticatedManager(env, manager, ErrorMessage)) return false;
+    Answer = manager->Client().Request(Method, Path, Data);
+    if (Answer.Status != kUnauthorized) break;
+    LogWarnFmt("Firebase servis tokeni reddedildi (HTTP %d); yeniden giris yapiliyor.", Answer.Status);
+    DropRefusedToken(env, manager->Client().AuthToken());
+  }
+  return true;
 }
 
 void TFirebaseServiceAuth::ClearCache(TEnv& env) {

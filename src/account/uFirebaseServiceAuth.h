@@ -19,6 +19,14 @@ class TFirebaseServiceAuth {
   // "Firebase baglantisi kurulurken hata: ..."). Never throws.
   static bool GetAuthenticatedManager(TEnv& env, std::unique_ptr<TFirebaseManager>& Manager,
                                       std::string& ErrorMessage);
+  // One database request through the service connection. A 401 means the
+  // cached token was refused (revoked, expired early): it is dropped, the
+  // service signs in once more and the request is repeated once. False with
+  // ErrorMessage when no connection could be had; otherwise true with the
+  // answer, which may still be a refusal (IsDatabaseErrorAnswer). Transport
+  // failures throw platform::HttpTransportError.
+  static bool Request(TEnv& env, const std::string& Method, const std::string& Path, const TJson* Data,
+                      TFirebaseResponse& Answer, std::string& ErrorMessage);
   // Forgets the in-memory token and deletes "service_token.dat".
   static void ClearCache(TEnv& env);
   // "service_token.dat" in the data directory.

@@ -91,13 +91,16 @@ bool ReadUsable(TEnv& env, const std::string& nodePath, TRemoteMailSettings& set
 
 bool ReadMailSettingsNode(TEnv& env, const std::string& nodePath, TRemoteMailSettings& settings) {
   settings = TRemoteMailSettings();
-  std::unique_ptr<TFirebaseManager> manager;
+  TFirebaseResponse answer;
   std::string error;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(env, manager, error)) {
+  if (!TFirebaseServiceAuth::Request(env, "GET", nodePath, nullptr, answer, error)) {
     LogWarnFmt("Mail ayari okunamadi (yetkilendirme): %s", error);
     return false;
   }
-  const std::string body = Trim(manager->Client().Get(nodePath));
+  // A refusal is an error, not a missing definition: the resolution logs it.
+  std::string refusal;
+  if (IsDatabaseErrorAnswer(answer, refusal)) throw EAppError("Mail ayari okunamadi: " + refusal);
+  const std::string body = Trim(answer.Body);
   if (body.empty() || SameText(body, "null")) return false;
   TJson record;
   if (!TryParseJson(body, record) || !record.is_object()) return false;
@@ -141,7 +144,7 @@ bool ResolveRemoteMailSettings(TEnv& env, TRemoteMailSettings& settings, std::st
     std::string error;
     if (GetActiveAccount(env, account, error) && !Trim(account.BayiLoginName).empty()) {
       const std::string reseller = Trim(account.BayiLoginName);
-      if (ReadUsable(env, "MailSettings/Bayiler/" + SanitizeAccountKey(reseller), resolved)) {
+      if (ReadUsable(env, DatabaseChildPath("MailSettings/Bayiler", SanitizeAccountKey(reseller)), resolved)) {
         resolvedSource = "bayi:" + reseller;
         found = true;
       }

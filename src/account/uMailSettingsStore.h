@@ -45,7 +45,8 @@ inline constexpr const char kDefaultMailFromName[] = "Brimora";
 // True when the node holds a JSON object (read into `settings`); false when
 // there is no connection (logged), the node is missing or not an object.
 // Throws EAppError when a member cannot be converted to its type (a "Port"
-// that is not a number) or the request fails below HTTP.
+// that is not a number), the database refuses the read, or the request
+// fails below HTTP.
 bool ReadMailSettingsNode(TEnv& env, const std::string& nodePath, TRemoteMailSettings& settings);
 // Enabled, a host, Port > 0 and a sender address.
 bool IsMailSettingsUsable(const TRemoteMailSettings& settings);

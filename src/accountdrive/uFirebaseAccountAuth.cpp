@@ -26,6 +26,7 @@ bool CheckAccountSignIn(TEnv& env, const std::string& LoginText, const std::stri
   Result = TAccountAuthResult();
   Account = TFirebaseManagedAccount();
   Result.LoginName = Trim(LoginText);
+  Result.Rejected = true;
   if (Result.LoginName.empty()) {
     Result.MessageText = "Kullanici adi/e-posta zorunlu.";
     return false;
@@ -35,8 +36,10 @@ bool CheckAccountSignIn(TEnv& env, const std::string& LoginText, const std::stri
     return false;
   }
   std::string error;
-  if (!FindManagedAccount(env, Result.LoginName, Account, error)) {
+  const TAccountLookup lookup = LookupManagedAccount(env, Result.LoginName, Account, error);
+  if (lookup != TAccountLookup::Found) {
     Account = TFirebaseManagedAccount();
+    Result.Rejected = lookup == TAccountLookup::NotFound;
     Result.MessageText = error.empty() ? "Hesap bulunamadi." : error;
     return false;
   }
@@ -44,6 +47,7 @@ bool CheckAccountSignIn(TEnv& env, const std::string& LoginText, const std::stri
     Result.MessageText = "Hatali sifre.";
     return false;
   }
+  Result.Rejected = false;
   Result.Success = true;
   Result.DisplayName = Account.DisplayName;
   Result.MessageText = "Giris basarili.";
@@ -59,25 +63,26 @@ bool SignInAccount(TEnv& env, const std::string& LoginText, const std::string& P
   return true;
 }
 
-bool RefreshSavedSignIn(TEnv& env, std::string& Message, std::string& LoginName) {
+TSavedSignInCheck RefreshSavedSignIn(TEnv& env, std::string& Message, std::string& LoginName) {
   Message.clear();
   LoginName.clear();
   TAccountCredentials credentials;
   try {
     if (!LoadSavedSignIn(env, credentials)) {
       Message = kNoSavedSignInMessage;
-      return false;
+      return TSavedSignInCheck::Rejected;
     }
   } catch (const std::exception& e) {
+    // A file that cannot be read now (a key briefly out of reach) is kept.
     Message = e.what();
-    return false;
+    return TSavedSignInCheck::Unreachable;
   }
   LoginName = credentials.LoginName;
   TFirebaseManagedAccount account;
   TAccountAuthResult result;
   const bool valid = CheckAccountSignIn(env, credentials.LoginName, credentials.Password, account, result);
   Message = result.MessageText;
-  if (!valid) return false;
+  if (!valid) return result.Rejected ? TSavedSignInCheck::Rejected : TSavedSignInCheck::Unreachable;
   credentials.DisplayName = result.DisplayName;
   try {
     SaveSignIn(env, credentials);
@@ -86,7 +91,7 @@ bool RefreshSavedSignIn(TEnv& env, std::string& Message, std::string& LoginName)
     LogException("Kayitli oturum guncellenemedi", e);
   }
   PullCentralGoogleToken(env);
-  return true;
+  return TSavedSignInCheck::Valid;
 }
 
 }  // namespace calvora

@@ -33,6 +33,20 @@ bool Fresh(TEnv& env, bool filled, TDateTime readAt) {
 
 bool IsNullText(const std::string& trimmed) { return trimmed.empty() || SameText(trimmed, "null"); }
 
+// The trimmed body of a node; a refusal of the database is an error with the
+// server's message after `context`, never an empty node.
+bool ReadNode(TEnv& env, const std::string& path, const std::string& context, std::string& body, std::string& error) {
+  TFirebaseResponse answer;
+  if (!TFirebaseServiceAuth::Request(env, "GET", path, nullptr, answer, error)) return false;
+  std::string refusal;
+  if (IsDatabaseErrorAnswer(answer, refusal)) {
+    error = context + refusal;
+    return false;
+  }
+  body = Trim(answer.Body);
+  return true;
+}
+
 bool TryParseDayCount(const std::string& text, double& value) {
   const std::string t = Trim(text);
   if (t.empty()) return false;
@@ -83,13 +97,18 @@ struct TCustomerNames {
   }
 };
 
-TCustomerNames ResolveCustomer(TEnv& env, const std::string& text) {
+// A directory that cannot be asked leaves `failed` set with the reason, so
+// no link is chosen by a name the account may not have.
+TCustomerNames ResolveCustomer(TEnv& env, const std::string& text, bool& failed, std::string& error) {
   TCustomerNames names;
   names.name = Trim(text);
   names.resolved = names.name;
-  std::string error;
-  names.found = !names.name.empty() && FindManagedAccount(env, names.name, names.account, error);
+  if (names.name.empty()) return names;
+  const TAccountLookup lookup = LookupManagedAccount(env, names.name, names.account, error);
+  failed = lookup == TAccountLookup::Failed;
+  names.found = lookup == TAccountLookup::Found;
   if (names.found) {
+    error.clear();
     if (!IsBlank(names.account.LoginName))
       names.resolved = Trim(names.account.LoginName);
     else if (!IsBlank(names.account.Email))
@@ -106,10 +125,10 @@ bool ReadAllLinks(TEnv& env, std::vector<TGoogleDriveAccountLink>& links, std::s
     links = cache.links;
     return true;
   }
-  std::unique_ptr<TFirebaseManager> manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(env, manager, Error)) return false;
   try {
-    const std::string body = Trim(manager->Client().Get("GoogleDriveAccountLinks"));
+    std::string body;
+    if (!ReadNode(env, "GoogleDriveAccountLinks", "Musteri Google baglanti listesi okunurken hata: ", body, Error))
+      return false;
     std::vector<TGoogleDriveAccountLink> read;
     if (!IsNullText(body)) {
       TJson root;
@@ -160,10 +179,9 @@ bool ListAuthorizedAccounts(TEnv& env, std::vector<TGoogleDriveAuthorizedAccount
     Accounts = cache.pool;
     return true;
   }
-  std::unique_ptr<TFirebaseManager> manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(env, manager, Error)) return false;
   try {
-    const std::string body = Trim(manager->Client().Get("GoogleDriveAccounts"));
+    std::string body;
+    if (!ReadNode(env, "GoogleDriveAccounts", "Google Drive hesap havuzu okunurken hata: ", body, Error)) return false;
     if (IsNullText(body)) return true;
     TJson root;
     if (!TryParseJson(body, root) || !root.is_object()) {
@@ -197,11 +215,11 @@ bool LoadAuthorizedAccountToken(TEnv& env, const std::string& GoogleAccountID, T
     Error = "Google Drive hesap kimligi bos.";
     return false;
   }
-  std::unique_ptr<TFirebaseManager> manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(env, manager, Error)) return false;
   try {
-    const std::string body =
-        Trim(manager->Client().Get("GoogleDriveAccounts/" + SanitizeDatabaseKey(GoogleAccountID)));
+    std::string body;
+    if (!ReadNode(env, DatabaseChildPath("GoogleDriveAccounts", SanitizeDatabaseKey(GoogleAccountID)),
+                  "Google Drive hesabi okunurken hata: ", body, Error))
+      return false;
     if (IsNullText(body)) {
       Error = "Google Drive hesabi bulunamadi.";
       return false;
@@ -234,7 +252,12 @@ bool ListAccountLinks(TEnv& env, const std::string& AccountLoginName, std::vecto
     return false;
   }
   // The customer as its login name, then every name a link may use for it.
-  const TCustomerNames customer = ResolveCustomer(env, ResolveCustomer(env, AccountLoginName).resolved);
+  bool failed = false;
+  const TCustomerNames first = ResolveCustomer(env, AccountLoginName, failed, Error);
+  if (failed) return false;
+  const TCustomerNames customer = ResolveCustomer(env, first.resolved, failed, Error);
+  if (failed) return false;
+  Error.clear();
 
   std::vector<TGoogleDriveAuthorizedAccount> pool;
   if (!ListAuthorizedAccounts(env, pool, Error)) return false;

@@ -24,8 +24,12 @@ bool SyncCentralGoogleToken(TEnv& env, std::string& Error) {
 
   std::string name = Trim(credentials.LoginName);
   TFirebaseManagedAccount account;
-  std::string lookupError;
-  if (GetActiveAccount(env, account, lookupError)) name = Trim(account.LoginName);
+  // A directory that cannot be asked must not read as "no token": the local
+  // cache stays as it is.
+  const TAccountLookup lookup = LookupActiveAccount(env, account, Error);
+  if (lookup == TAccountLookup::Failed) return false;
+  Error.clear();
+  if (lookup == TAccountLookup::Found) name = Trim(account.LoginName);
 
   TTokenData token;
   TGoogleDriveAccountLink link;

@@ -129,16 +129,19 @@ TUpdateInfo UpdateInfoFromJson(const TJson& Node) {
 bool ReadUpdateInfo(TEnv& Env, TUpdateInfo& Info, std::string& Error) {
   Info = TUpdateInfo();
   Error.clear();
-  std::unique_ptr<TFirebaseManager> manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(Env, manager, Error)) return false;
-  std::string body;
+  TFirebaseResponse answer;
   try {
-    body = manager->Client().Get("AppUpdate");
+    if (!TFirebaseServiceAuth::Request(Env, "GET", "AppUpdate", nullptr, answer, Error)) return false;
   } catch (const std::exception& e) {
     Error = std::string("Guncelleme bilgisi okunamadi: ") + e.what();
     return false;
   }
-  const std::string trimmed = Trim(body);
+  std::string refusal;
+  if (IsDatabaseErrorAnswer(answer, refusal)) {
+    Error = "Guncelleme bilgisi okunamadi: " + refusal;
+    return false;
+  }
+  const std::string trimmed = Trim(answer.Body);
   if (trimmed.empty() || SameText(trimmed, "null")) {
     Error = "Firebase'de AppUpdate dugumu bulunamadi.";
     return false;

@@ -99,10 +99,21 @@ void TCalvoraBackupService::SendHeartbeat(bool Force, const std::string& Status)
 void TCalvoraBackupService::DailySignInRefresh() {
   const TDateTime now = FEnv.Now();
   if (FLastSignInRefreshAt > 0 && DateOf(FLastSignInRefreshAt) == DateOf(now)) return;
-  // Marked first: a failed re-check waits for the next day.
-  FLastSignInRefreshAt = now;
+  if (FSignInRetryAt > 0 && now < FSignInRetryAt) return;
+  // Set first, so a re-check that raises is not repeated at every tick.
+  FSignInRetryAt = IncMinutes(now, kSignInRetryMinutes);
   std::string message, loginName;
-  if (FOperations.RefreshSavedSignIn(message, loginName))
+  const TSavedSignInCheck check = FOperations.RefreshSavedSignIn(message, loginName);
+  if (check == TSavedSignInCheck::Unreachable) {
+    // Not an answer about the sign-in: asked again soon, not tomorrow.
+    LogWarnFmt("Kayitli oturum gunluk kontrolu yapilamadi, %d dk sonra yeniden denenecek: %s", kSignInRetryMinutes,
+               message);
+    return;
+  }
+  // A definite answer, valid or not, settles the day.
+  FLastSignInRefreshAt = now;
+  FSignInRetryAt = 0;
+  if (check == TSavedSignInCheck::Valid)
     LogInfoFmt("Kayitli oturum gunluk kontrolu basarili: %s", loginName);
   else
     LogWarnFmt("Kayitli oturum gunluk kontrolu basarisiz: %s", message);

@@ -4,6 +4,7 @@
 // the service is alive (at most once an hour), run the due plans and check
 // for a new version once a day. A stop request ends the loop after the
 // current tick.
+#include "accountdrive/uFirebaseAccountAuth.h"
 #include "foundation/DateTime.h"
 #include "foundation/Env.h"
 
@@ -16,14 +17,16 @@ namespace calvora {
 
 inline constexpr const char kServiceComponentDisplayName[] = "Orvane Bulut Yedekleme Servisi";
 inline constexpr std::int64_t kServiceTickMs = 30000;
+// A daily sign-in re-check that could not reach the directory is tried
+// again after this long instead of the next day.
+inline constexpr int kSignInRetryMinutes = 15;
 
 class TCalvoraBackupService {
  public:
   // The operations the loop drives; each defaults to the system's own.
   struct TOperations {
     std::function<int(TDateTime ServiceStartedAt)> RunDuePlans;
-    // True while the saved sign-in is still valid.
-    std::function<bool(std::string& Message, std::string& LoginName)> RefreshSavedSignIn;
+    std::function<TSavedSignInCheck(std::string& Message, std::string& LoginName)> RefreshSavedSignIn;
     std::function<void()> RunUpdateCheck;
     // Waits between ticks; true when a stop was requested meanwhile.
     std::function<bool(std::int64_t Ms)> WaitBetweenTicks;
@@ -63,6 +66,8 @@ class TCalvoraBackupService {
   bool FStopped = false;
   TDateTime FLastHeartbeatAt = 0;
   TDateTime FLastSignInRefreshAt = 0;
+  // After a re-check that could not reach the directory, the next try.
+  TDateTime FSignInRetryAt = 0;
 };
 
 // The service program: runs in the foreground until SIGTERM or SIGINT.

@@ -181,10 +181,13 @@ TEST_F(AccountDirectoryTest, EmptyOrUnreadableDirectory) {
 
   cloud.Cloud().InjectStatus("GET", "^/rtdb/Lisanslar", 1, 500);
   Directory().Write("Lisanslar/x", DatabaseJson{{"Email", "x@y"}});
-  // An error body is data at this level: no account in it, nothing cached.
+  // An error answer is a failure with the server's message, never an empty list.
+  EXPECT_FALSE(ListManagedAccounts(Env(), list, error));
+  EXPECT_EQ(error, "Hesap listesi okunurken hata: Injected fault: backendError");
   EXPECT_TRUE(ListManagedAccounts(Env(), list, error));
-  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(list.size(), 1u);
 
+  Clock().AdvanceSeconds(121);
   cloud.Cloud().Stop();
   TFirebaseManagedAccount account;
   EXPECT_FALSE(ListManagedAccounts(Env(), list, error));
@@ -244,12 +247,16 @@ TEST_F(AccountDirectoryTest, WriteMergesIntoTheRecordFoundInTheList) {
   }
   EXPECT_TRUE(Directory().Read("Lisanslar/yok").is_null());
 
-  // A refused write is not reported as written.
-  TFirebaseServiceAuth::ClearCache(Env());
-  std::unique_ptr<TFirebaseManager> manager;
-  ASSERT_TRUE(TFirebaseServiceAuth::GetAuthenticatedManager(Env(), manager, error));
+  // A revoked token is renewed once; a refused write is not reported as written.
   Directory().RevokeTokens();
-  EXPECT_FALSE(WriteAccountFields(Env(), "zeynep", TJson{{"X", "1"}}, error));
+  EXPECT_TRUE(WriteAccountFields(Env(), "zeynep", TJson{{"X", "2"}}, error)) << error;
+  EXPECT_EQ(Directory().Read("Lisanslar/musteri2/X"), "2");
+  devcloud::FaultRule refusal;
+  refusal.method = "PATCH";
+  refusal.status = 403;
+  refusal.body = R"({"error":"Permission denied"})";
+  cloud.Cloud().AddFault(refusal);
+  EXPECT_FALSE(WriteAccountFields(Env(), "zeynep", TJson{{"X", "3"}}, error));
   EXPECT_EQ(error, "Servis bilgileri Firebase'e yazilamadi: Permission denied");
 }
 

@@ -88,12 +88,12 @@ TEST_F(SignInTest, AFailedTokenPullOnlyWarns) {
 
 TEST_F(SignInTest, RefreshFollowsTheDirectory) {
   std::string message, login;
-  EXPECT_FALSE(RefreshSavedSignIn(Env(), message, login));
+  EXPECT_EQ(RefreshSavedSignIn(Env(), message, login), TSavedSignInCheck::Rejected);
   EXPECT_EQ(message, kNoSavedSignInMessage);
 
   SaveSignIn(Env(), TAccountCredentials{"ali", "Pa ss", "eski ad"});
   Directory().Write("Lisanslar/musteri1/Musteri", "Ali Yeni Ltd");
-  ASSERT_TRUE(RefreshSavedSignIn(Env(), message, login)) << message;
+  ASSERT_EQ(RefreshSavedSignIn(Env(), message, login), TSavedSignInCheck::Valid) << message;
   EXPECT_EQ(message, "Giris basarili.");
   EXPECT_EQ(login, "ali");
   TAccountCredentials saved;
@@ -104,7 +104,7 @@ TEST_F(SignInTest, RefreshFollowsTheDirectory) {
   // A password changed in the directory shows once the list cache expires.
   Directory().Write("Lisanslar/musteri1/Sifre", "yeni");
   Clock().AdvanceSeconds(120);
-  EXPECT_FALSE(RefreshSavedSignIn(Env(), message, login));
+  EXPECT_EQ(RefreshSavedSignIn(Env(), message, login), TSavedSignInCheck::Rejected);
   EXPECT_EQ(message, "Hatali sifre.");
   EXPECT_EQ(login, "ali");
 }

@@ -1,6 +1,7 @@
 #include "ServiceTestSupport.h"
 
 #include "AccountDirectoryState.h"
+#include "DevCloud.h"
 #include "foundation/IniFile.h"
 #include "foundation/TextFile.h"
 #include "service/uAppUpdater.h"
@@ -245,6 +246,20 @@ TEST_F(ServiceUpdateCheckTest, NothingChangesWhenDisabledCurrentOrUnreadable) {
     EXPECT_EQ(GetFileVersionText(serviceExe), "1.0.0.0");
   }
   EXPECT_TRUE(runner.Detached().empty());
+}
+
+TEST_F(ServiceUpdateCheckTest, ARefusedReadIsAnErrorNotAMissingNode) {
+  Publish({{"Version", "1.2"}});
+  devcloud::FaultRule rule;
+  rule.pathPattern = "^/rtdb/AppUpdate";
+  rule.status = 403;
+  rule.remaining = 10;
+  rule.body = R"({"error":"Permission denied"})";
+  cloud.Cloud().AddFault(rule);
+  TUpdateInfo info;
+  std::string error;
+  EXPECT_FALSE(ReadUpdateInfo(env.Env(), info, error));
+  EXPECT_EQ(error, "Guncelleme bilgisi okunamadi: Permission denied");
 }
 
 TEST_F(ServiceUpdateCheckTest, FailedRestartCommandIsReportedAndTheNewFileStays) {

@@ -39,7 +39,7 @@ class ServiceHostTest : public ::testing::Test {
       refreshes.push_back(env.Clock().Now());
       login = "musteri";
       message = "Kayitli oturum gecersiz.";
-      return signInValid;
+      return signInCheck;
     };
     operations.RunUpdateCheck = [this] { ++updateChecks; };
     return operations;
@@ -51,7 +51,7 @@ class ServiceHostTest : public ::testing::Test {
   test::TTestEnv env{cloud.Deployment()};
   std::vector<TDateTime> planPasses, refreshes;
   int updateChecks = 0;
-  bool signInValid = true;
+  TSavedSignInCheck signInCheck = TSavedSignInCheck::Valid;
   std::function<void()> duringPlans;
 };
 
@@ -97,7 +97,7 @@ TEST_F(ServiceHostTest, UnreachableAccountDirectoryCostsOnlyWarningsAndRetries) 
 
 TEST_F(ServiceHostTest, SavedSignInIsRecheckedOnceADayAlsoPastMidnight) {
   env.Clock().Set(EncodeDateTime(2024, 3, 5, 23, 58, 0));
-  signInValid = false;
+  signInCheck = TSavedSignInCheck::Rejected;
   test::TLogCapture log;
   TCalvoraBackupService service(env.Env(), Operations());
   service.ServiceStart();
@@ -109,6 +109,22 @@ TEST_F(ServiceHostTest, SavedSignInIsRecheckedOnceADayAlsoPastMidnight) {
   // The failed re-check changed nothing else.
   EXPECT_EQ(planPasses.size(), 8u);
   EXPECT_EQ(Heartbeats(), 1);
+}
+
+TEST_F(ServiceHostTest, UnreachableDirectoryRetriesTheSignInCheckSoonNotTomorrow) {
+  env.Clock().Set(EncodeDateTime(2024, 3, 5, 10, 0, 0));
+  signInCheck = TSavedSignInCheck::Unreachable;
+  test::TLogCapture log;
+  TCalvoraBackupService service(env.Env(), Operations());
+  service.ServiceStart();
+  service.ServiceExecute(31);  // 10:00:00 ... 10:15:00
+  ASSERT_EQ(refreshes.size(), 2u);
+  EXPECT_DOUBLE_EQ(refreshes[1], EncodeDateTime(2024, 3, 5, 10, 15, 0));
+  EXPECT_TRUE(log.Contains(TLogLevel::Warn, "yeniden denenecek: Kayitli oturum gecersiz."));
+  // Once the directory answers, the check is settled for the day.
+  signInCheck = TSavedSignInCheck::Valid;
+  service.ServiceExecute(31);
+  EXPECT_EQ(refreshes.size(), 3u);
 }
 
 TEST_F(ServiceHostTest, ErrorsOfATickAreLoggedAndTheLoopGoesOn) {

@@ -35,7 +35,8 @@ void SetFaultAnswer(httplib::Response& res, const FaultRule& rule) {
   res.status = rule.status;
   res.content_provider_ = nullptr;
   res.content_length_ = 0;
-  res.set_content(GoogleErrorBody(rule.status, rule.reason, "Injected fault: " + rule.reason),
+  res.set_content(rule.body.empty() ? GoogleErrorBody(rule.status, rule.reason, "Injected fault: " + rule.reason)
+                                    : rule.body,
                   "application/json; charset=UTF-8");
 }
 

@@ -45,6 +45,7 @@ struct FaultRule {
   int skip = 0;             // matching requests let through before it hits
   int status = 503;         // Kind::Status
   std::string reason;       // Google error reason ("backendError", "rateLimitExceeded", ...)
+  std::string body;         // Kind::Status: this body instead of Google's error body
   std::int64_t afterBytes = 0;  // Drop*: bytes of the body that pass before the cut; ShortCommit: bytes kept
   int delayMs = 0;              // Kind::Delay
 };
