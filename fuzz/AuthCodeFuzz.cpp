@@ -9,10 +9,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace calvora;
   const std::string text = fuzz::Bytes(data, size);
   ExtractAuthCode(text);
-  // Codes as Google issues them hold no blank or control character.
+  // Codes as Google issues them are printable ASCII without blanks.
   std::string code;
   for (unsigned char c : text)
-    if (c > ' ' && c != 127) code += static_cast<char>(c);
+    if (c > ' ' && c < 127) code += static_cast<char>(c);
   if (code.empty()) return 0;
   const std::string address =
       "http://localhost:8080/callback?state=x&code=" + platform::UrlEncode(code) + "&scope=drive.file";

@@ -33,6 +33,8 @@ class TAnswerServer {
       res.set_content(armed_ ? body_ : std::string("{}"), "application/json; charset=UTF-8");
       armed_ = false;
     });
+    // Without it every answer waits for the client's delayed acknowledgement.
+    server_.set_tcp_nodelay(true);
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -15,29 +15,29 @@
 namespace calvora::fuzz {
 namespace {
 
-std::string gOwner;
+std::string* gScratch = nullptr;  // never freed: the exit handler below still needs it
+pid_t gOwner = 0;
 
 void RemoveScratch() {
-  if (gOwner.empty() || std::to_string(getpid()) != gOwner) return;
+  if (gScratch == nullptr || getpid() != gOwner) return;
   std::error_code ec;
-  std::filesystem::remove_all(ScratchDir(), ec);
+  std::filesystem::remove_all(*gScratch, ec);
 }
 
 }  // namespace
 
 const std::string& ScratchDir() {
-  static const std::string dir = [] {
-    const std::string base = DirectoryExists("/dev/shm") ? "/dev/shm" : "/tmp";
-    std::string templ = base + "/calvora-fuzz-XXXXXX";
-    if (mkdtemp(templ.data()) == nullptr) Fail("no scratch folder");
-    setenv("CALVORA_MACHINE_KEY_FILE", (templ + "/machine.key").c_str(), 1);
-    gOwner = std::to_string(getpid());
-    std::atexit(RemoveScratch);
-    // The key exists from the start, as on an installed machine.
-    ProtectSecret("x");
-    return templ;
-  }();
-  return dir;
+  if (gScratch != nullptr) return *gScratch;
+  const std::string base = DirectoryExists("/dev/shm") ? "/dev/shm" : "/tmp";
+  std::string templ = base + "/calvora-fuzz-XXXXXX";
+  if (mkdtemp(templ.data()) == nullptr) Fail("no scratch folder");
+  gScratch = new std::string(templ);
+  setenv("CALVORA_MACHINE_KEY_FILE", (templ + "/machine.key").c_str(), 1);
+  gOwner = getpid();
+  std::atexit(RemoveScratch);
+  // The key exists from the start, as on an installed machine.
+  ProtectSecret("x");
+  return *gScratch;
 }
 
 TEnv& ScratchEnv() {
