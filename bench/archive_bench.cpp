@@ -78,6 +78,7 @@ int Run(const std::map<std::string, std::string>& options) {
   const std::string root = JoinPath(base, "archive-bench-" + RandomAlphaNumeric(8));
   fs::create_directories(root + "/bin");
   fs::create_directories(root + "/tmp");
+  fs::permissions(root + "/tmp", fs::perms::owner_all);
   fs::create_directories(root + "/work");
 
   int code = 0;

@@ -79,7 +79,9 @@ struct TBenchEnv {
     config = std::make_unique<TAppConfig>(locations);
     env = std::make_unique<TEnv>(*config, deployment, SystemClock(), platform::SystemProcessRunner(),
                                  locations.ExecutableDir, work + "/tmp");
-    ForceDirectories(work + "/tmp");
+    fs::create_directories(work);
+    fs::create_directory(work + "/tmp");
+    fs::permissions(work + "/tmp", fs::perms::owner_all);
   }
   TDeploymentSettings deployment;
   std::unique_ptr<TAppConfig> config;

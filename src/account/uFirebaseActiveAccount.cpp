@@ -4,9 +4,9 @@
 #include "foundation/JsonText.h"
 #include "foundation/TextFile.h"
 #include "foundation/uLogger.h"
+#include "foundation/uSecureString.h"
 #include "platform/file_io.h"
 #include "platform/file_lock.h"
-#include "platform/machine_protect.h"
 
 #include <mutex>
 
@@ -76,7 +76,7 @@ bool LoadSavedSignIn(TEnv& env, TAccountCredentials& credentials) {
     blob = WithFileRetries(env, "Kayitli oturum dosyasi okunamadi: ", [&] { return ReadBinaryFile(path); });
   }
   std::string plain, reason;
-  if (!platform::DefaultMachineProtector().Unprotect(blob, kSignInDescription, plain, reason))
+  if (!MachineProtector().Unprotect(blob, kSignInDescription, plain, reason))
     throw EAppError("Kayitli oturum bilgisi okunamadi: " + reason);
   TJson root;
   if (!TryParseJson(plain, root) || !root.is_object()) return false;
@@ -98,7 +98,7 @@ void SaveSignIn(TEnv& env, const TAccountCredentials& credentials) {
   root["Sifre"] = credentials.Password;
   root["Musteri"] = credentials.DisplayName;
   std::string blob, reason;
-  if (!platform::DefaultMachineProtector().Protect(JsonToText(root), kSignInDescription, blob, reason))
+  if (!MachineProtector().Protect(JsonToText(root), kSignInDescription, blob, reason))
     throw EAppError("Kayitli oturum bilgisi korunamadi: " + reason);
 
   auto& cache = env.Shared<TSavedSignInCache>();

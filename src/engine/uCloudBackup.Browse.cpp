@@ -20,6 +20,34 @@ bool PathTaken(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
+// A file name may have 255 bytes; a download is first written under the
+// name + ".part".
+constexpr size_t kMaxLocalNameBytes = 255 - 5;
+// A longer "extension" is a part of the name, not a file type.
+constexpr size_t kMaxKeptExtensionBytes = 32;
+
+// At most `limit` bytes of valid UTF-8 `text`, ending on a whole character.
+std::string Utf8Prefix(const std::string& text, size_t limit) {
+  size_t end = 0;
+  while (end < text.size()) {
+    char32_t codePoint = 0;
+    const size_t length = std::max<size_t>(1, DecodeUtf8At(text, end, codePoint));
+    if (end + length > limit) break;
+    end += length;
+  }
+  return text.substr(0, end);
+}
+
+// stem + suffix + extension within the name limit: the stem gives way, the
+// extension stays.
+std::string FitName(const std::string& name, const std::string& suffix) {
+  std::string ext = ExtractFileExt(name);
+  if (ext.size() > kMaxKeptExtensionBytes) ext.clear();
+  const std::string stem = name.substr(0, name.size() - ext.size());
+  if (stem.size() + suffix.size() + ext.size() <= kMaxLocalNameBytes) return stem + suffix + ext;
+  return Utf8Prefix(stem, kMaxLocalNameBytes - suffix.size() - ext.size()) + suffix + ext;
+}
+
 }  // namespace
 
 std::string TCloudBackupService::SafeLocalFileName(const std::string& Name) {
@@ -31,19 +59,17 @@ std::string TCloudBackupService::SafeLocalFileName(const std::string& Name) {
       out += static_cast<char>(c);
     }
   }
-  out = Trim(out);
+  out = Trim(SanitizeUtf8(out));
   if (out.empty() || out == "." || out == "..") return "dosya";
-  return out;
+  return FitName(out, "");
 }
 
 std::string TCloudBackupService::UniqueLocalPath(const std::string& Folder, const std::string& FileName) {
   const std::string name = SafeLocalFileName(FileName);
   std::string path = JoinPath(Folder, name);
   if (!PathTaken(path)) return path;
-  const std::string ext = ExtractFileExt(name);
-  const std::string stem = name.substr(0, name.size() - ext.size());
   for (int n = 1;; ++n) {
-    path = JoinPath(Folder, Fmt("%s_%d%s", stem, n, ext));
+    path = JoinPath(Folder, FitName(name, Fmt("_%d", n)));
     if (!PathTaken(path)) return path;
   }
 }

@@ -4,6 +4,7 @@
 
 #include "engine/WorkFolderFiles.h"
 #include "foundation/AppError.h"
+#include "foundation/PrivateTemp.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
 #include "foundation/uLogger.h"
@@ -38,15 +39,14 @@ bool TCloudBackupService::CreateReadableCopy(const std::string& Source, std::str
     Error = "Kaynak dosya bulunamadi: " + Source;
     return false;
   }
-  std::string copyPath =
-      JoinPath(JoinPath(JoinPath(FEnv.TempDir(), "CalvoraReadableCopies"), RandomAlphaNumeric(11)),
-               ExtractFileName(Source));
+  std::string copyPath;
   bool ok = false;
   // A copy is a side run: the result of the backup script stays the last one.
   TJson backupResult = FLastScriptData;
   TScopeExit keepResult([&] { FLastScriptData = std::move(backupResult); });
   try {
-    if (!ForceDirectories(ExtractFileDir(copyPath))) throw EFileError("Klasor olusturulamadi: " + ExtractFileDir(copyPath));
+    copyPath = JoinPath(PrivateTempFolder(FEnv, {"CalvoraReadableCopies", RandomAlphaNumeric(11)}),
+                        ExtractFileName(Source));
     TJson payload = TJson::object();
     payload["sourcePath"] = Source;
     payload["destinationPath"] = copyPath;

@@ -6,6 +6,7 @@
 #include "engine/WorkFolderFiles.h"
 #include "engine/uRestoreMetadata.h"
 #include "foundation/AppError.h"
+#include "foundation/PrivateTemp.h"
 #include "foundation/Format.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
@@ -57,14 +58,13 @@ void TCloudBackupService::WriteRestoreMetadata(const TBackupPlan& Plan, const st
 void TCloudBackupService::UploadRestoreFile(const std::string& FileName, const std::string& Text) {
   // The Drive file takes the local file's name, so each upload gets a folder
   // of its own: two engines writing the same name never meet.
-  const std::string folder = JoinPath(JoinPath(FEnv.TempDir(), "CalvoraBackup"), "meta_" + RandomAlphaNumeric(11));
+  const std::string folder = PrivateTempFolder(FEnv, {"CalvoraBackup", "meta_" + RandomAlphaNumeric(11)});
   const std::string temp = JoinPath(folder, FileName);
   TScopeExit cleanup([&] {
     DeleteFileIfExists(temp);
     std::error_code ec;
     std::filesystem::remove(folder, ec);
   });
-  if (!ForceDirectories(folder)) throw EFileError("Klasor olusturulamadi: " + folder);
   WriteTextFile(temp, Text, true);
 
   const std::string driveFolder = FGoogleDrive->EnsureFolderPath(AccountRootFolderId(), kRestoreMetaFolderName);
@@ -96,7 +96,7 @@ bool TCloudBackupService::DownloadAccountRestoreData(std::string& ResultMessage)
       if (child.FileID.empty() || child.Name.empty() || child.MimeType == kDriveFolderMimeType) continue;
       if (!EndsText(child.Name, ".json")) continue;
       const std::string name = SafeLocalFileName(child.Name);
-      const std::string temp = JoinPath(FEnv.TempDir(), name);
+      const std::string temp = JoinPath(PrivateTempFolder(FEnv), name);
       TScopeExit dropTemp([&] { DeleteFileIfExists(temp); });
       std::string message;
       if (!DownloadDriveBackupFile(child, temp, message)) {

@@ -6,10 +6,10 @@
 #include "engine/WorkFolderFiles.h"
 #include "foundation/AppError.h"
 #include "foundation/Format.h"
+#include "foundation/PrivateTemp.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
 #include "foundation/uLogger.h"
-#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -37,8 +37,9 @@ std::string ScriptFile(const TEnv& env, const std::string& name, const std::stri
   return path;
 }
 
+// Each run's files are new: a name that is already taken fails the run.
 void WriteJsonFile(const std::string& path, const TJson& value) {
-  platform::WritePrivateFile(path, std::string(kUtf8Bom) + JsonToText(value.is_null() ? TJson::object() : value));
+  CreatePrivateTextFile(path, std::string(kUtf8Bom) + JsonToText(value.is_null() ? TJson::object() : value));
 }
 
 std::string OutputTail(const std::string& output) {
@@ -50,7 +51,7 @@ std::string OutputTail(const std::string& output) {
 // gone afterwards whatever happened.
 TJson RunScriptFiles(TEnv& env, const std::string& interpreter, const std::string& script, const TJson& config,
                      const TJson& payload, const std::string& mode, const TScriptTexts& texts) {
-  const std::string folder = JoinPath(env.TempDir(), texts.Folder);
+  const std::string folder = PrivateTempFolder(env, {texts.Folder});
   const std::string id = RandomAlphaNumeric(11);
   const std::string configPath = JoinPath(folder, "config_" + id + ".json");
   const std::string payloadPath = JoinPath(folder, "payload_" + id + ".json");
@@ -60,7 +61,6 @@ TJson RunScriptFiles(TEnv& env, const std::string& interpreter, const std::strin
     DeleteFileIfExists(payloadPath);
     DeleteFileIfExists(resultPath);
   });
-  if (!ForceDirectories(folder)) throw EFileError("Klasor olusturulamadi: " + folder);
   WriteJsonFile(configPath, config);
   WriteJsonFile(payloadPath, payload);
 
@@ -76,6 +76,7 @@ TJson RunScriptFiles(TEnv& env, const std::string& interpreter, const std::strin
     if (!IsBlank(run.output)) LogWarnFmt("Backup script ciktisi (%s): %s", ExtractFileName(script), OutputTail(run.output));
     throw EAppError(Fmt(texts.NoResult, run.exitCode));
   }
+  CheckPrivateFile(resultPath);
   TJson result;
   if (!TryParseJson(ReadTextFile(resultPath), result)) throw EAppError(texts.Unreadable);
   if (!result.is_object()) throw EConvertError("Backup script sonucu bir JSON nesnesi degil.");

@@ -46,7 +46,8 @@ bool RestoreMetadataFromJson(const std::string& Text, TRestoreMetadata& Metadata
   Metadata.RarEncrypted = JsonMemberBool(object, "RarEncrypted");
   Metadata.UseCompression = JsonMemberBool(object, "UseCompression");
   TDateTime created = 0;
-  if (TryParseDateTime(JsonMemberText(object, "CreatedAt"), created)) Metadata.CreatedAt = created;
+  // Moments at or before the day count's zero cannot be written back.
+  if (TryParseDateTime(JsonMemberText(object, "CreatedAt"), created) && created > 0) Metadata.CreatedAt = created;
   Metadata.ComputerName = JsonMemberText(object, "ComputerName");
   auto files = object.find("DbFiles");
   if (files != object.end() && files->is_array()) {

@@ -4,6 +4,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
+#include "foundation/uLogger.h"
 #include "foundation/uSecureString.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -42,7 +43,7 @@ void EnsureConfigDir(const std::string& dir) { platform::CreateSharedDirectory(d
 // content is streamed, whatever the file's size.
 void CopyFileAtomically(const std::string& from, const std::string& to) {
   namespace fs = std::filesystem;
-  const std::string temp = to + ".tmp-" + RandomAlphaNumeric(8);
+  const std::string temp = platform::TempNameBeside(to);
   std::error_code ec;
   fs::copy_file(from, temp, fs::copy_options::overwrite_existing, ec);
   if (!ec) fs::rename(temp, to, ec);
@@ -82,6 +83,8 @@ TAppConfig::TAppConfig(const TConfigLocations& locations)
   }
   FConfigDir = ExcludeTrailingSeparator(FConfigDir);
   FConfigFile = JoinPath(FConfigDir, "config.ini");
+  RegisterProtectedDataDir(FConfigDir);
+  platform::RemoveStaleTempFiles(FConfigDir);
   MigrateLegacyFiles(locations);
   ReprotectStoredValues();
 }
@@ -103,12 +106,20 @@ void TAppConfig::ReprotectStoredValues() {
   if (!FileExists(FConfigFile)) return;
   const std::string original = ReadTextFile(FConfigFile);
   std::string text = original;
+  bool unopenedLogged = false;
   for (const auto& [section, key] : kStoredKeys) {
     const std::string raw = ReadIniRawValue(text, section, key);
     if (raw.empty()) continue;
     std::string plain;
     if (IsProtectedSecret(raw)) {
-      if (!TryUnprotectSecret(raw, plain)) continue;
+      if (!TryUnprotectSecret(raw, plain)) {
+        if (!unopenedLogged) {
+          if (const std::string fault = MachineKeyFault(); !fault.empty())
+            LogErrorFmt("config.ini degerleri acilamadi, oldugu gibi birakildi: %s", fault);
+          unopenedLogged = true;
+        }
+        continue;
+      }
     } else if (IsBlank(raw)) {
       continue;
     } else {

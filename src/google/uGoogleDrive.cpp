@@ -623,12 +623,23 @@ bool TGoogleDrive::QueryResumableStatus(const std::string& SessionAddress, std::
 
 namespace {
 constexpr std::int64_t kProgressStep = 1048576;
+constexpr size_t kMaxNameBytes = 255;
+
+// "<DestPath>.part", its name shortened (on a whole UTF-8 character) when the
+// suffix would take it past the file system's name limit.
+std::string PartialDownloadPath(const std::string& DestPath) {
+  const std::string name = ExtractFileName(DestPath);
+  if (name.size() + 5 <= kMaxNameBytes) return DestPath + ".part";
+  size_t keep = kMaxNameBytes - 5;
+  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  return DestPath.substr(0, DestPath.size() - name.size()) + name.substr(0, keep) + ".part";
+}
 }  // namespace
 
 bool TGoogleDrive::DownloadTo(const std::string& Address, const std::string& DestPath,
                               const TUploadProgress& OnProgress, const std::string& LogContext,
                               const std::string& UserText) {
-  const std::string temp = DestPath + ".part";
+  const std::string temp = PartialDownloadPath(DestPath);
   try {
     std::string folder = ExtractFileDir(DestPath);
     if (!folder.empty() && !ForceDirectories(folder)) throw EFileError("Klasor olusturulamadi: " + folder);

@@ -109,7 +109,8 @@ class TGoogleDrive {
 
   // --- downloads and revisions
   // True when DestPath now holds the content; an interrupted or refused
-  // download leaves neither "<DestPath>.part" nor a changed DestPath.
+  // download leaves neither "<DestPath>.part" (its name shortened when it
+  // would pass 255 bytes) nor a changed DestPath.
   bool DownloadFile(const std::string& FileID, const std::string& DestPath,
                     const TUploadProgress& OnProgress = nullptr);
   // Every revision over all pages in Drive's order; empty on any failure.

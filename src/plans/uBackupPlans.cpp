@@ -7,6 +7,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
+#include "foundation/uLogger.h"
 #include "foundation/uSecureString.h"
 
 #include <climits>
@@ -142,8 +143,11 @@ bool ParsePlanDateTime(const std::string& Text, TDateTime& Value) {
     }
   }
   if (!ok) ok = TryParseRegionalDateTime(text, parsed);
-  if (ok) Value = parsed;
-  return ok;
+  // A moment is a day count above 0 (0 means unset): an earlier date could
+  // be read but never written back.
+  if (!ok || parsed <= 0) return false;
+  Value = parsed;
+  return true;
 }
 
 TBackupPlanStore::TBackupPlanStore(const std::string& DataFolder)
@@ -217,6 +221,11 @@ TBackupPlan TBackupPlanStore::PlanFromJson(const TJson& Object,
   auto readInt = [&](const char* key, int& field, int fallback) {
     if (has(key) && !TryParseInt(text(key), field)) field = fallback;
   };
+  auto readDate = [&](const char* key, TDateTime& field) {
+    const std::string value = Trim(text(key));
+    if (!ParsePlanDateTime(value, field) && !value.empty())
+      LogWarnFmt("Plan tarihi okunamadi, bos kabul edildi (%s, %s): %s", p.ID, key, value);
+  };
 
   readString("ID", p.ID);
   readString("Name", p.Name);
@@ -263,8 +272,8 @@ TBackupPlan TBackupPlanStore::PlanFromJson(const TJson& Object,
   else
     readString("RarPassword", p.RarPassword);
 
-  ParsePlanDateTime(text("LastFullBackupAt"), p.LastFullBackupAt);
-  ParsePlanDateTime(text("LastRunAt"), p.LastRunAt);
+  readDate("LastFullBackupAt", p.LastFullBackupAt);
+  readDate("LastRunAt", p.LastRunAt);
 
   if (p.IntervalMinutes <= 0) p.IntervalMinutes = 60;
   if (p.LocalBackupRetentionDays < 0) p.LocalBackupRetentionDays = 0;

@@ -77,7 +77,8 @@ std::string SafeFilePrefix(const TBackupPlan& Plan);
 // "yyyy-mm-dd hh:nn:ss".
 std::string FormatPlanDateTime(TDateTime Value);
 // The fixed pattern, ISO 8601 with "T", or the regional form; false and 0
-// for empty or unreadable text.
+// for empty or unreadable text and for moments not after 1899-12-30 00:00
+// (the zero of the day count, which means unset).
 bool ParsePlanDateTime(const std::string& Text, TDateTime& Value);
 
 // The plan file. Loads and saves the whole list; holds nothing between

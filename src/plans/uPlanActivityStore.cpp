@@ -20,7 +20,8 @@ TDateTime ReadDate(const TJson& object, const char* key) {
   const std::string text = Trim(JsonMemberText(object, key));
   TDateTime value = 0;
   if (text.empty()) return 0;
-  if (TryParseDateTime(text, value) || TryParseRegionalDateTime(text, value)) return value;
+  // Only moments after the zero of the day count can be written back.
+  if ((TryParseDateTime(text, value) || TryParseRegionalDateTime(text, value)) && value > 0) return value;
   return 0;
 }
 

@@ -34,6 +34,14 @@ bool CreateSharedDirectory(const std::string& path);
 // be opened or another writer holds it.
 bool AppendExclusive(const std::string& path, std::string_view data, std::string_view prefixIfNew);
 
+// The temporary name the writers above use beside `path`:
+// "<path>.tmp-<process id>-<random digits>".
+std::string TempNameBeside(const std::string& path);
+// Removes the temporary files in `folder` (not below it) that writers left
+// when they were cut off: names of TempNameBeside whose process no longer
+// runs. The count removed.
+int RemoveStaleTempFiles(const std::string& folder);
+
 // Last-write time as seconds since the Unix epoch (with fraction); false when
 // the file cannot be examined.
 bool FileModifiedUnix(const std::string& path, double& seconds);

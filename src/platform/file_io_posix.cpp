@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <filesystem>
 #include <random>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -25,11 +26,6 @@ bool WriteAll(int fd, std::string_view data) {
     data.remove_prefix(static_cast<size_t>(n));
   }
   return true;
-}
-
-std::string TempNameBeside(const std::string& path) {
-  static thread_local std::mt19937_64 rng{std::random_device{}()};
-  return path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(rng() % 1000000000ULL);
 }
 
 void SyncParentFolder(const std::string& path) {
@@ -65,7 +61,40 @@ void ReplaceWithMode(const std::string& path, std::string_view data, unsigned mo
   SyncParentFolder(path);
 }
 
+// The writer's process id in a name TempNameBeside made; 0 for other names.
+pid_t WriterOfTempName(const std::string& name) {
+  const size_t mark = name.rfind(".tmp-");
+  if (mark == std::string::npos || mark == 0) return 0;
+  const std::string rest = name.substr(mark + 5);
+  const size_t dash = rest.find('-');
+  if (dash == std::string::npos || dash == 0 || dash + 1 == rest.size() || dash > 9) return 0;
+  for (size_t i = 0; i < rest.size(); ++i)
+    if (i != dash && (rest[i] < '0' || rest[i] > '9')) return 0;
+  return static_cast<pid_t>(std::stol(rest.substr(0, dash)));
+}
+
+bool ProcessIsGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+
 }  // namespace
+
+std::string TempNameBeside(const std::string& path) {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  return path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(rng() % 1000000000ULL);
+}
+
+int RemoveStaleTempFiles(const std::string& folder) {
+  int removed = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const pid_t writer = WriterOfTempName(name);
+    if (writer <= 0 || writer == getpid() || !ProcessIsGone(writer)) continue;
+    std::error_code typeError;
+    if (!it->is_regular_file(typeError) || it->is_symlink(typeError)) continue;
+    if (unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
+}
 
 void ReplaceFileAtomically(const std::string& path, std::string_view data, unsigned mode) {
   ReplaceWithMode(path, data, mode, false);

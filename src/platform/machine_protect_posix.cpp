@@ -118,12 +118,30 @@ bool CreateKeyFile(const std::string& path, std::string& error) {
 
 }  // namespace
 
-MachineKeyProtector::MachineKeyProtector(std::string keyPath) : keyPath_(std::move(keyPath)) {}
+bool LooksSealed(const std::string& blob) {
+  return blob.size() >= 1 + kNonceSize + kTagSize && static_cast<unsigned char>(blob[0]) == kBlobVersion;
+}
+
+std::string MissingKeyText(const std::string& keyPath) { return "Makine anahtari bulunamadi: " + keyPath; }
+
+MachineKeyProtector::MachineKeyProtector(std::string keyPath, KeyCreationCheck mayCreateKey)
+    : keyPath_(std::move(keyPath)), mayCreateKey_(std::move(mayCreateKey)) {}
 
 bool MachineKeyProtector::LoadKey(bool createWhenMissing, std::string& key,
                                   std::string& error) const {
   if (ReadKeyFile(keyPath_, key, error)) return true;
-  if (!createWhenMissing || access(keyPath_.c_str(), F_OK) == 0) return false;
+  if (access(keyPath_.c_str(), F_OK) == 0 || errno != ENOENT) return false;
+  if (!createWhenMissing) {
+    error = MissingKeyText(keyPath_);
+    return false;
+  }
+  if (mayCreateKey_) {
+    const std::string refusal = mayCreateKey_();
+    if (!refusal.empty()) {
+      error = MissingKeyText(keyPath_) + " (" + refusal + ")";
+      return false;
+    }
+  }
   if (!CreateKeyFile(keyPath_, error)) return false;
   return ReadKeyFile(keyPath_, key, error);
 }
@@ -197,7 +215,7 @@ bool MachineKeyProtector::Unprotect(const std::string& blob, const std::string& 
 }
 
 std::string MachineKeyProtector::KeyFault() const {
-  if (access(keyPath_.c_str(), F_OK) != 0) return std::string();
+  if (access(keyPath_.c_str(), F_OK) != 0 && errno == ENOENT) return MissingKeyText(keyPath_);
   std::string key, error;
   return ReadKeyFile(keyPath_, key, error) ? std::string() : error;
 }

@@ -21,7 +21,9 @@ std::string ProgramDataDir();
 std::string AppDataDir();
 
 // Per-user private temporary folder: ($TMPDIR or /tmp)/calvora-<uid>,
-// created with mode 0700 when missing. Files carrying secrets go here.
+// made (or taken) as a private folder (platform/private_folder.h); when that
+// name is held by anything else, a fresh ($TMPDIR or /tmp)/calvora-<uid>-XXXXXX.
+// Empty when no private folder can be made. Files carrying secrets go here.
 std::string UserTempDir();
 
 // The machine's name ($COMPUTERNAME when set, else the host name).

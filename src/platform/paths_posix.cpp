@@ -1,11 +1,12 @@
 #include "platform/paths.h"
 
+#include "platform/private_folder.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace calvora::platform {
@@ -52,14 +53,12 @@ std::string UserTempDir() {
   std::string base = EnvOr("TMPDIR", "");
   if (base.empty()) base = "/tmp";
   while (base.size() > 1 && base.back() == '/') base.pop_back();
-  std::string dir = base + "/calvora-" + std::to_string(getuid());
-  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return base;
-  // A folder someone else planted under our name must not receive secrets.
-  struct stat st {};
-  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
-    return base;
-  if ((st.st_mode & 0777) != 0700) chmod(dir.c_str(), 0700);
-  return dir;
+  const std::string dir = base + "/calvora-" + std::to_string(getuid());
+  std::string error;
+  if (EnsurePrivateFolder(dir, error)) return dir;
+  // Someone else holds the name: a fresh folder of our own, never the
+  // shared folder itself.
+  return MakeUniquePrivateFolder(dir + "-", error);
 }
 
 std::string ComputerName() {

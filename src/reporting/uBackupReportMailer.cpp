@@ -3,11 +3,13 @@
 #include "foundation/AppError.h"
 #include "foundation/Format.h"
 #include "foundation/JsonText.h"
+#include "foundation/PrivateTemp.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
 #include "foundation/uLogger.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
+#include "platform/private_folder.h"
 #include "platform/process.h"
 
 #include <filesystem>
@@ -82,7 +84,7 @@ TJson ServerSettingsJson(const TSMTPReportConfig& config) {
 // The files carry the SMTP password: owner-only, written whole.
 void WriteJsonFile(const std::string& path, const TJson& json) {
   try {
-    platform::WritePrivateFile(path, std::string(kBom) + JsonToText(json));
+    platform::CreatePrivateFile(path, std::string(kBom) + JsonToText(json));
   } catch (const std::system_error& e) {
     throw EFileError("Dosya yazilamadi: " + path + " (" + e.what() + ")");
   }
@@ -203,7 +205,7 @@ const std::string& BuiltInMailScript() {
   return script;
 }
 
-std::string MailWorkingFolder(TEnv& env) { return JoinPath(env.TempDir(), "BrimoraMail"); }
+std::string MailWorkingFolder(TEnv& env) { return PrivateTempFolder(env, {"BrimoraMail"}); }
 
 std::string FindMailScript(TEnv& env) {
   const std::string beside = JoinPath(env.ProgramDir(), kScriptRelativePath);
@@ -215,17 +217,24 @@ std::string FindMailScript(TEnv& env) {
     if (FileExists(inCurrent)) return inCurrent;
   }
   const std::string folder = MailWorkingFolder(env);
-  ForceDirectories(folder);
   const std::string runtime = JoinPath(folder, kRuntimeScriptName);
   bool upToDate = false;
-  if (FileExists(runtime)) {
+  // The copy runs with this account's rights: one that anyone else could
+  // have written is replaced, never run.
+  if (platform::PrivateFileFault(runtime).empty()) {
     try {
       upToDate = ReadTextFile(runtime) == BuiltInMailScript();
     } catch (const EAppError&) {
       upToDate = false;
     }
   }
-  if (!upToDate) WriteTextFile(runtime, BuiltInMailScript(), true);
+  if (!upToDate) {
+    try {
+      platform::WritePrivateFile(runtime, std::string(kBom) + BuiltInMailScript());
+    } catch (const std::system_error& e) {
+      throw EFileError("Dosya yazilamadi: " + runtime + " (" + e.what() + ")");
+    }
+  }
   LogWarnFmt("Mail scripti uygulama klasorunde bulunamadi. Gecici script kullaniliyor: %s", runtime);
   return runtime;
 }
@@ -253,7 +262,6 @@ void SendBackupReportWith(TEnv& env, const TSMTPReportConfig& Config, const TBac
   std::vector<std::string> files;
   try {
     const std::string folder = MailWorkingFolder(env);
-    if (!ForceDirectories(folder)) throw EFileError("Mail calisma klasoru olusturulamadi: " + folder);
     const std::string id = RandomAlphaNumeric(11);
     const std::string settingsPath = JoinPath(folder, "smtp_" + id + ".json");
     const std::string payloadPath = JoinPath(folder, "payload_" + id + ".json");
@@ -276,7 +284,7 @@ void SendBackupReportWith(TEnv& env, const TSMTPReportConfig& Config, const TBac
     const platform::ProcessResult run = env.Processes().Run(request);
     if (!run.started) throw EAppError("Mail raporu icin PowerShell baslatilamadi: " + run.error);
 
-    const bool hasResult = FileExists(resultPath);
+    const bool hasResult = FileExists(resultPath) && platform::PrivateFileFault(resultPath).empty();
     if (run.exitCode != 0) {
       const std::string text = hasResult ? ReadTextFile(resultPath) : Fmt("PowerShell cikis kodu: %d", run.exitCode);
       LogWarnFmt("Mail raporu gonderilemedi: %s", text);

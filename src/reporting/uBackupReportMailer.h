@@ -47,7 +47,8 @@ std::string FindScriptInterpreter();
 std::string FindMailScript(TEnv& env);
 // The built-in copy of the mail script (the same file, embedded at build time).
 const std::string& BuiltInMailScript();
-// "BrimoraMail" in the private temporary folder.
+// "BrimoraMail" in the private temporary folder, made or checked as a
+// private folder; throws EFileError when it is not one.
 std::string MailWorkingFolder(TEnv& env);
 
 }  // namespace calvora

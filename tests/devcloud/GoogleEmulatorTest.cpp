@@ -288,5 +288,28 @@ TEST_F(GoogleEmulatorTest, StateSurvivesARestart) {
   EXPECT_TRUE(reloaded.IsValidAccessToken(cloud.AccessToken()));
 }
 
+
+// Drive holds names as Unicode text: a name a test plants with bytes that
+// are not UTF-8 is answered (and kept) with U+FFFD in their place, and the
+// emulator goes on serving.
+TEST_F(GoogleEmulatorTest, NamesThatAreNotUtf8AreAnsweredAsDriveWould) {
+  const std::string id = cloud.Google().AddFile("bozuk\xC5\xFF.bak", "root", "x");
+  const std::string expected = "bozuk\xEF\xBF\xBD\xEF\xBF\xBD.bak";
+  HttpResponse r = Send("GET", "/drive/v3/files/" + id + "?fields=id,name");
+  ASSERT_EQ(r.status, 200);
+  EXPECT_EQ(Json(r)["name"], expected);
+  r = Send("GET", "/drive/v3/files?q=" + platform::UrlEncode("'root' in parents and name = '\xFF'") +
+                      "&fields=files(id,name)");
+  EXPECT_LT(r.status, 500) << r.body;
+  r = Send("GET", "/drive/v3/files?q=" + platform::UrlEncode("'root' in parents") + "&fields=files(id,name)");
+  ASSERT_EQ(r.status, 200);
+  EXPECT_EQ(Json(r)["files"][0]["name"], expected);
+  cloud.Cloud().Stop();
+  cloud.Google().FlushNow();
+  devcloud::GoogleState reloaded(cloud.DataDir());
+  ASSERT_TRUE(reloaded.File(id));
+  EXPECT_EQ(reloaded.File(id)->name, expected);
+}
+
 }  // namespace
 }  // namespace calvora::test

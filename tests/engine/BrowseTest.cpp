@@ -1,11 +1,14 @@
 // What the desktop windows list and download of a plan's Drive folder.
 #include "EngineTestSupport.h"
 
+#include "foundation/Format.h"
 #include "foundation/TextFile.h"
+#include "foundation/TextUtil.h"
 #include "plans/uPlanActivityStore.h"
 
 #include <gmock/gmock.h>
 
+#include <cctype>
 #include <filesystem>
 
 namespace calvora::test {
@@ -164,6 +167,46 @@ TEST_F(BrowseTest, DriveNamesNeverLeaveTheChosenFolder) {
   ASSERT_TRUE(engine->DownloadPlanBackups(SqlPlan(), DownloadDir(), message)) << message;
   EXPECT_TRUE(std::filesystem::exists(DownloadDir() + "/.._.._Muhasebe_kacak.bak"));
   EXPECT_FALSE(std::filesystem::exists(testEnv->Root() + "/Muhasebe_kacak.bak"));
+}
+
+// Every Drive name can be brought back: local names keep within the 255
+// bytes a file name may have, ".part" of the download included, with the
+// extension and whole UTF-8 characters kept.
+TEST_F(BrowseTest, LongAndMalformedDriveNamesAreShortenedToLoadableLocalNames) {
+  auto engine = MakeEngine();
+  const std::string root = engine->AccountRootFolderId();
+  std::vector<std::string> names;
+  for (size_t bytes : {250u, 251u, 255u, 300u, 1000u}) {
+    std::string name = "Muhasebe_";
+    while (name.size() + 4 < bytes) name += name.size() + 5 < bytes ? "\xC5\x9F" : "x";  // "ş"
+    names.push_back(name + ".bak");
+  }
+  names.push_back("Muhasebe_bozuk\xC5.bak");  // not valid UTF-8
+  for (size_t i = 0; i < names.size(); ++i) Add(names[i], root, 100 + static_cast<std::int64_t>(i), "x");
+  std::string message;
+  ASSERT_TRUE(engine->DownloadPlanBackups(SqlPlan(), DownloadDir(), message)) << message;
+  EXPECT_EQ(message, Fmt("%d yedek indirildi, 0 hata. Klasor: %s", static_cast<int>(names.size()), DownloadDir()));
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(DownloadDir())) {
+    const std::string local = entry.path().filename().string();
+    EXPECT_LE(local.size(), 250u) << local;
+    EXPECT_TRUE(IsValidUtf8(local)) << local;
+    EXPECT_EQ(ExtractFileExt(local), ".bak") << local;
+    ++count;
+  }
+  EXPECT_EQ(count, names.size());
+
+  // Taken: the count goes in before the extension, still within the limit.
+  const std::string again = TCloudBackupService::UniqueLocalPath(DownloadDir(), names[3]);
+  EXPECT_FALSE(std::filesystem::exists(again));
+  EXPECT_LE(ExtractFileName(again).size(), 250u);
+  EXPECT_EQ(ExtractFileExt(again), ".bak");
+  EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(again[again.size() - 5]))) << again;
+  // A name too long for the ".part" beside it, given by the caller.
+  const std::string longDest = DownloadDir() + "/" + std::string(249, 'r') + ".bak";
+  const std::string id = Google().AddFile("Muhasebe_uzun.bak", root, "uzun");
+  ASSERT_TRUE(engine->DownloadDriveBackupFile(TDriveFileInfo{id, "Muhasebe_uzun.bak"}, longDest, message)) << message;
+  EXPECT_EQ(ReadFile(longDest), "uzun");
 }
 
 TEST_F(BrowseTest, UniqueLocalPathCountsUpUntilFree) {

@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 
 #include <filesystem>
+#include <functional>
+#include <unistd.h>
 
 namespace calvora::test {
 namespace {
@@ -125,6 +127,63 @@ TEST_F(ScriptProtocolTest, MissingScriptAndInterpreterFailWithTheirTexts) {
     EXPECT_EQ(std::string(e.what()), "PowerShell baslatilamadi: No such file or directory");
   }
   EXPECT_THAT(LeftInTemp(), ::testing::IsEmpty());
+}
+
+
+// Another account may have been first at a name in a shared temporary
+// folder: the run stops with the folder named, writes nothing there and
+// never starts the script.
+TEST_F(ScriptProtocolTest, PlantedTemporaryFoldersStopTheRunUnread) {
+  namespace fs = std::filesystem;
+  InstallFakeScript(ProgramDir(), "BackupFirebird.py");
+  WriteScenario(ProgramDir(), R"({"backup": {"result": {"success": true}}})");
+  const std::string attacker = testEnv->Root() + "/attacker";
+  const std::string folder = Env().TempDir() + "/CalvoraBackup";
+  struct Plant {
+    const char* what;
+    std::function<void()> make;
+  };
+  const Plant plants[] = {
+      {"a link to another folder", [&] { fs::create_directory_symlink(attacker, folder); }},
+      {"a folder anyone may write",
+       [&] {
+         fs::create_directory(folder);
+         fs::permissions(folder, fs::perms::all);
+       }},
+      {"another user's folder",
+       [&] {
+         fs::create_directory(folder);
+         if (chown(folder.c_str(), 65534, 65534) != 0) fs::permissions(folder, fs::perms::all);
+       }},
+  };
+  auto engine = MakeEngine();
+  for (const Plant& plant : plants) {
+    SCOPED_TRACE(plant.what);
+    fs::create_directories(attacker);
+    fs::permissions(attacker, fs::perms::all);
+    plant.make();
+    std::string message, path;
+    try {
+      engine->RunFirebirdScript("backup", TJson::object(), message, path);
+      ADD_FAILURE() << "no error";
+    } catch (const EAppError& e) {
+      EXPECT_THAT(e.what(), HasSubstr("Gecici klasor guvenli degil: " + folder));
+    }
+    EXPECT_TRUE(fs::is_empty(attacker));
+    EXPECT_TRUE(Runner().RequestsOf("python").empty());
+    std::error_code ec;
+    fs::remove(folder, ec);
+    fs::remove_all(folder, ec);
+  }
+
+  // The temporary folder itself open to everyone: nothing is made in it.
+  fs::permissions(Env().TempDir(), fs::perms::all);
+  std::string message, path;
+  EXPECT_THROW(engine->RunFirebirdScript("backup", TJson::object(), message, path), EFileError);
+  EXPECT_FALSE(fs::exists(folder));
+  fs::permissions(Env().TempDir(), fs::perms::owner_all);
+  EXPECT_TRUE(engine->RunFirebirdScript("backup", TJson::object(), message, path)) << message;
+  EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
 }  // namespace

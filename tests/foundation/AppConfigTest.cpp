@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace calvora {
 namespace {
@@ -192,6 +194,30 @@ TEST_F(AppConfigTest, AnUnwritableFileFailsTheSetter) {
   TAppConfig config(Locations());
   std::filesystem::create_directories(ConfigFile());  // a folder where the file should be
   EXPECT_THROW(config.SetRootFolderID("x"), EAppError);
+}
+
+
+// Saves cut off by a crash leave "<file>.tmp-<pid>-<n>" behind; the next
+// start removes those of processes that no longer run, and nothing else.
+TEST_F(AppConfigTest, StartRemovesTemporaryFilesOfEndedWriters) {
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_GT(ended, 0);
+  waitpid(ended, nullptr, 0);
+  const std::string gone = std::to_string(ended);
+  const std::string alive = std::to_string(getpid());
+  ForceDirectories(DataDir());
+  const std::vector<std::pair<std::string, bool>> files = {
+      {"backupplans.json.tmp-" + gone + "-123456", false},
+      {"config.ini.tmp-" + gone + "-7", false},
+      {"planactivity.json.tmp-" + alive + "-99", true},   // a save in progress
+      {"notes.tmp-" + gone, true},                        // not a name the writers make
+      {"backupplans.json.tmp-" + gone + "-12a", true},
+      {"backupplans.json", true},
+  };
+  for (const auto& [name, stays] : files) test::WriteFile(DataDir() + "/" + name, "x");
+  TAppConfig config(Locations());
+  for (const auto& [name, stays] : files) EXPECT_EQ(FileExists(DataDir() + "/" + name), stays) << name;
 }
 
 }  // namespace

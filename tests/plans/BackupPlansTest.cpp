@@ -90,6 +90,11 @@ TEST(PlanFunctions, PlanDateTimesAcceptTheFixedPatternIsoAndRegionalForms) {
                {"2024-03-05", true, "2024-03-05 00:00:00"},
                {"", false, ""},
                {"dun", false, ""},
+               // The day count's zero and what lies before it cannot be kept.
+               {"1899-12-30 00:00:01", true, "1899-12-30 00:00:01"},
+               {"1899-12-30 00:00:00", false, ""},
+               {"1899-12-29 23:59:59", false, ""},
+               {"0001-01-01T00:00:00", false, ""},
                {"2024-13-05 02:00:07", false, ""}};
   for (const auto& c : cases) {
     TDateTime v = 99;
@@ -328,6 +333,23 @@ TEST_F(PlanStoreTest, UnreadableMachineKeyFailsTheLoadAndKeepsTheFile) {
   EXPECT_EQ(test::ReadFile(PlanFile()), before);
   EXPECT_FALSE(FileExists(PlanFile() + ".corrupt"));
   EXPECT_EQ(store.LoadPlans().size(), 1u);
+}
+
+// A date the file cannot hold is refused when it is read, with a warning,
+// so what a load gives is what the next save keeps.
+TEST_F(PlanStoreTest, DatesBeforeTheDayCountStartAreRefusedAtLoad) {
+  test::WriteFile(PlanFile(), ProtectSecret(R"([{"ID":"{1}","LastRunAt":"1850-01-01 10:00:00",)"
+                                            R"("LastFullBackupAt":"2024-03-05 02:00:07"}])"));
+  test::TLogCapture log;
+  const std::vector<TBackupPlan> loaded = store.LoadPlans();
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(loaded[0].LastRunAt, 0);
+  EXPECT_TRUE(log.Contains(TLogLevel::Warn, "Plan tarihi okunamadi, bos kabul edildi ({1}, LastRunAt): 1850-01-01"));
+  store.SavePlans(loaded);
+  const std::vector<TBackupPlan> again = store.LoadPlans();
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].LastRunAt, loaded[0].LastRunAt);
+  EXPECT_EQ(FormatPlanDateTime(again[0].LastFullBackupAt), "2024-03-05 02:00:07");
 }
 
 TEST_F(PlanStoreTest, NotAnArrayIsEmptyAndANonObjectElementFailsTheLoad) {

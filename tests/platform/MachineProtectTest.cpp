@@ -86,7 +86,26 @@ TEST_F(MachineProtectTest, MissingKeyIsCreatedOwnerAndGroupOnlyAndNeverReplaced)
   EXPECT_FALSE(error.empty());
   EXPECT_NE(mine.KeyFault(), "");
   EXPECT_EQ(test::ReadFile(mine.KeyPath()), "short");
-  EXPECT_EQ(platform::MachineKeyProtector(dir.File("absent.key")).KeyFault(), "");
+  EXPECT_EQ(platform::MachineKeyProtector(dir.File("absent.key")).KeyFault(),
+            "Makine anahtari bulunamadi: " + dir.File("absent.key"));
+}
+
+// A key is made only when the caller says nothing was sealed with a lost one.
+TEST_F(MachineProtectTest, MissingKeyIsMadeOnlyWhenCreationIsAllowed) {
+  const std::string path = dir.File("guarded/machine.key");
+  std::string blob, error;
+  platform::MachineKeyProtector refused(path, [] { return std::string("korunan dosya var: plans.json"); });
+  EXPECT_FALSE(refused.Protect("a", "x", blob, error));
+  EXPECT_EQ(error, "Makine anahtari bulunamadi: " + path + " (korunan dosya var: plans.json)");
+  EXPECT_FALSE(fs::exists(path));
+  std::string plain;
+  EXPECT_FALSE(refused.Unprotect(std::string(40, '\x01'), "x", plain, error));
+  EXPECT_EQ(error, "Makine anahtari bulunamadi: " + path);
+
+  platform::MachineKeyProtector allowed(path, [] { return std::string(); });
+  EXPECT_TRUE(allowed.Protect("a", "x", blob, error)) << error;
+  EXPECT_TRUE(fs::exists(path));
+  EXPECT_TRUE(refused.Unprotect(blob, "x", plain, error)) << "an existing key is used whatever the check says";
 }
 
 TEST_F(MachineProtectTest, ProcessesMakingTheKeyAtOnceAgreeOnOne) {

@@ -392,6 +392,41 @@ TEST(ReportMailer, MailScriptIsTakenFromTheProgramFolderThenTheCurrentFolderElse
   EXPECT_EQ(std::string(kBom) + BuiltInMailScript(), test::ReadFile(runtime));
 }
 
+// The mail script runs with the service's rights: neither a folder nor a
+// copy of the script that another account could have written is used.
+TEST(ReportMailer, PlantedMailFolderOrScriptIsNeverRun) {
+  TScriptedRunner runner;
+  runner.answer = [](const platform::ProcessRequest&) {
+    platform::ProcessResult result;
+    result.started = true;
+    return result;
+  };
+  TTestEnv env(TDeploymentSettings(), &runner);
+  TCurrentFolder inRoot(env.Root());
+  const std::string folder = env.TempDir() + "/BrimoraMail";
+  const std::string attacker = env.Root() + "/attacker";
+  ForceDirectories(attacker);
+  test::WriteFile(attacker + "/SendBackupReport.runtime.py", "planted");
+  std::filesystem::create_directory_symlink(attacker, folder);
+  {
+    TLogCapture log;
+    SendBackupReportWith(env.Env(), MakeConfig(25), MakePlan(), false, "x", 0, 0, "");
+    EXPECT_TRUE(runner.requests.empty());
+    EXPECT_TRUE(log.Contains("Gecici klasor guvenli degil: " + folder));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(attacker), {}), 1);
+    EXPECT_EQ(test::ReadFile(attacker + "/SendBackupReport.runtime.py"), "planted");
+  }
+
+  std::filesystem::remove(folder);
+  const std::string runtime = JoinPath(MailWorkingFolder(env.Env()), "SendBackupReport.runtime.py");
+  test::WriteFile(runtime, std::string(kBom) + BuiltInMailScript());
+  std::filesystem::permissions(runtime, std::filesystem::perms::all);
+  EXPECT_EQ(runtime, FindMailScript(env.Env()));
+  EXPECT_EQ(std::filesystem::status(runtime).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(std::string(kBom) + BuiltInMailScript(), test::ReadFile(runtime));
+}
+
 // Through the effective settings: the directory-wide definition of the
 // account directory, with POP-before-SMTP.
 TEST(ReportMailer, SendBackupReportUsesTheEffectiveMailSettings) {

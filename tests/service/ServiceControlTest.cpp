@@ -160,5 +160,31 @@ TEST_F(ServiceControlTest, CommandLineRunsOneOperationAndGivesItsExitCode) {
   EXPECT_NE(message.find("already exists"), std::string::npos);
 }
 
+
+// The unit keeps the rest of the machine out of the service's reach, and
+// every key of it is one this machine's systemd knows.
+TEST_F(ServiceControlTest, UnitIsSandboxedWithKeysSystemdAccepts) {
+  const std::string programDir = env.Root() + "/program 100%";
+  ForceDirectories(programDir);
+  const std::string exe = programDir + "/CalvoraService";
+  test::WriteFile(exe, "#!/bin/sh\nexit 0\n");
+  std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
+  const std::string unit = BuildServiceUnitText(exe, "Brimora Service");
+  for (const char* line : {"PrivateTmp=yes\n", "NoNewPrivileges=yes\n", "ProtectSystem=yes\n",
+                           "ProtectKernelTunables=yes\n", "ProtectControlGroups=yes\n"})
+    EXPECT_NE(unit.find(line), std::string::npos) << line;
+  EXPECT_NE(unit.find("ReadWritePaths=\"" + env.Root() + "/program 100%%\"\n"), std::string::npos) << unit;
+  // Home folders and /etc stay writable: work folders and the machine key.
+  EXPECT_EQ(unit.find("ProtectHome"), std::string::npos);
+  EXPECT_EQ(unit.find("ProtectSystem=full"), std::string::npos);
+
+  if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) GTEST_SKIP() << "no systemd-analyze";
+  const std::string unitFile = unitDir + "/CalvoraBackupService.service";
+  test::WriteFile(unitFile, unit);
+  const std::string report = env.Root() + "/verify.txt";
+  std::system(("systemd-analyze verify '" + unitFile + "' >'" + report + "' 2>&1").c_str());
+  EXPECT_EQ(test::ReadFile(report), "");
+}
+
 }  // namespace
 }  // namespace calvora

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace calvora::test {
 
@@ -54,7 +55,8 @@ std::vector<std::int64_t> TFakeClock::Sleeps() const {
 
 TTestEnv::TTestEnv(TDeploymentSettings deployment, platform::ProcessRunner* processes) {
   ForceDirectories(ProgramDir());
-  ForceDirectories(TempDir());
+  // The private temporary folder is owner-only, as the programs make theirs.
+  mkdir(TempDir().c_str(), 0700);
   TConfigLocations locations;
   locations.ExecutableDir = ProgramDir();
   locations.ProgramData = root_.Path() + "/programdata";

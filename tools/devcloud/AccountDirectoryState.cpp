@@ -322,7 +322,7 @@ void AccountDirectoryState::PersistLocked() const {
   const std::string file = dir_ + "/state.json", temp = file + ".tmp";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << state.dump();
+    out << state.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     if (!out) return;
   }
   std::filesystem::rename(temp, file, ec);

@@ -20,12 +20,12 @@ void AuthError(httplib::Response& res, const std::string& message, const std::st
                          {"errors", DatabaseJson::array({{{"message", message}, {"domain", "global"}, {"reason", reason}}})}}}};
   if (reason == "badRequest") body["error"]["status"] = "INVALID_ARGUMENT";
   res.status = 400;
-  res.set_content(body.dump(), kJson);
+  res.set_content(body.dump(-1, ' ', false, DatabaseJson::error_handler_t::replace), kJson);
 }
 
 void DatabaseError(httplib::Response& res, int status, const std::string& message) {
   res.status = status;
-  res.set_content(DatabaseJson{{"error", message}}.dump(), kJson);
+  res.set_content(DatabaseJson{{"error", message}}.dump(-1, ' ', false, DatabaseJson::error_handler_t::replace), kJson);
 }
 
 void HandleAccount(AccountDirectoryState& state, const httplib::Request& req, httplib::Response& res, bool signUp) {
@@ -67,7 +67,7 @@ void HandleAccount(AccountDirectoryState& state, const httplib::Request& req, ht
   answer["refreshToken"] = refreshToken;
   answer["expiresIn"] = std::to_string(expiresIn);
   res.status = 200;
-  res.set_content(answer.dump(), kJson);
+  res.set_content(answer.dump(-1, ' ', false, DatabaseJson::error_handler_t::replace), kJson);
 }
 
 // The node path of a database request, or false (with the answer set) when
@@ -131,27 +131,27 @@ void RegisterAccountRoutes(httplib::Server& server, DevCloud& cloud) {
   server.Get(pattern, [&state](const httplib::Request& req, httplib::Response& res) {
     std::string path;
     if (!DatabasePath(state, req, res, path)) return;
-    res.set_content(state.Read(path).dump(), kJson);
+    res.set_content(state.Read(path).dump(-1, ' ', false, DatabaseJson::error_handler_t::replace), kJson);
   });
   server.Put(pattern, [&state](const httplib::Request& req, httplib::Response& res) {
     std::string path;
     DatabaseJson value;
     if (!DatabasePath(state, req, res, path) || !ParseBody(req, res, value, false)) return;
     state.Write(path, value);
-    res.set_content(value.dump(), kJson);
+    res.set_content(value.dump(-1, ' ', false, DatabaseJson::error_handler_t::replace), kJson);
   });
   server.Patch(pattern, [&state](const httplib::Request& req, httplib::Response& res) {
     std::string path;
     DatabaseJson value;
     if (!DatabasePath(state, req, res, path) || !ParseBody(req, res, value, true)) return;
     state.Merge(path, value);
-    res.set_content(value.dump(), kJson);
+    res.set_content(value.dump(-1, ' ', false, DatabaseJson::error_handler_t::replace), kJson);
   });
   server.Post(pattern, [&state](const httplib::Request& req, httplib::Response& res) {
     std::string path;
     DatabaseJson value;
     if (!DatabasePath(state, req, res, path) || !ParseBody(req, res, value, false)) return;
-    res.set_content(DatabaseJson{{"name", state.Push(path, value)}}.dump(), kJson);
+    res.set_content(DatabaseJson{{"name", state.Push(path, value)}}.dump(-1, ' ', false, DatabaseJson::error_handler_t::replace), kJson);
   });
   server.Delete(pattern, [&state](const httplib::Request& req, httplib::Response& res) {
     std::string path;

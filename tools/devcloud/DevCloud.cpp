@@ -124,7 +124,7 @@ std::string GoogleErrorBody(int status, const std::string& reason, const std::st
         {"message", message},
         {"errors", nlohmann::ordered_json::array({{{"domain", "global"}, {"reason", reason}, {"message", message}}})},
         {"status", StatusName(status)}}}};
-  return error.dump();
+  return error.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 DevCloud::DevCloud(std::string dataDir)

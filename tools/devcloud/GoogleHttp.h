@@ -13,9 +13,15 @@ namespace calvora::devcloud {
 
 inline constexpr const char* kJsonType = "application/json; charset=UTF-8";
 
+// Drive's answers are always valid UTF-8: a byte that is not (a name a test
+// planted) goes out as U+FFFD instead of failing the answer.
+inline std::string ToJsonText(const GoogleJson& value) {
+  return value.dump(-1, ' ', false, GoogleJson::error_handler_t::replace);
+}
+
 inline void SendJson(httplib::Response& res, int status, const GoogleJson& body) {
   res.status = status;
-  res.set_content(body.dump(), kJsonType);
+  res.set_content(ToJsonText(body), kJsonType);
 }
 
 inline void SendGoogleError(httplib::Response& res, int status, const std::string& reason,

@@ -241,7 +241,7 @@ void GoogleState::SaveLocked() {
   const std::string temp = path + ".tmp";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << state.dump();
+    out << state.dump(-1, ' ', false, GoogleJson::error_handler_t::replace);
     if (!out) return;  // keep the old file; the next flush tries again
   }
   std::error_code ec;
@@ -481,12 +481,23 @@ std::string GoogleState::WriteBlobLocked(const std::string& content, std::string
   return id;
 }
 
+namespace {
+
+// Drive keeps names as Unicode text: bytes that are not UTF-8 arrive as
+// U+FFFD, so every later answer and query sees valid text.
+std::string ValidName(const std::string& name) {
+  return GoogleJson::parse(GoogleJson(name).dump(-1, ' ', false, GoogleJson::error_handler_t::replace))
+      .get<std::string>();
+}
+
+}  // namespace
+
 std::string GoogleState::AddFolder(const std::string& name, const std::string& parentId) {
   std::string parent = ResolveId(parentId);
   std::lock_guard<std::mutex> guard(lock_);
   DriveFile f;
   f.id = NewFileIdLocked();
-  f.name = name;
+  f.name = ValidName(name);
   f.mimeType = kFolderMimeType;
   f.parents = {parent.empty() ? rootId_ : parent};
   f.createdMs = f.modifiedMs = NowUnixMs();
@@ -502,7 +513,7 @@ std::string GoogleState::AddFile(const std::string& name, const std::string& par
   std::lock_guard<std::mutex> guard(lock_);
   DriveFile f;
   f.id = NewFileIdLocked();
-  f.name = name;
+  f.name = ValidName(name);
   f.mimeType = mimeType;
   f.parents = {parent.empty() ? rootId_ : parent};
   f.createdMs = f.modifiedMs = NowUnixMs();
@@ -512,7 +523,7 @@ std::string GoogleState::AddFile(const std::string& name, const std::string& par
   r.contentPath = BlobDir() + "/" + r.id;
   r.size = static_cast<std::int64_t>(content.size());
   r.modifiedMs = f.modifiedMs;
-  r.originalFilename = name;
+  r.originalFilename = f.name;
   r.mimeType = mimeType;
   f.revisions.push_back(r);
   files_[f.id] = f;
