@@ -10,6 +10,7 @@
 #include "foundation/uLogger.h"
 
 #include <filesystem>
+#include <string_view>
 
 namespace calvora {
 namespace {
@@ -20,6 +21,37 @@ bool IsFailedName(const std::string& name) {
 
 bool IsBackupName(const std::string& name) {
   return EndsText(name, ".bak") || EndsText(name, ".rar") || EndsText(name, ".fbk");
+}
+
+// Strips `part` from the front of `rest` when it is there (any case).
+bool TakeText(std::string_view& rest, std::string_view part) {
+  if (!StartsText(rest, part)) return false;
+  rest.remove_prefix(part.size());
+  return true;
+}
+
+// A name the backups of one database carry: the prefix; for SQL Server
+// the kind ("_FULL", "_DIFF"); then ".bak" (SQL Server) or ".fbk"
+// (Firebird), or the archive ".rar" or its volume ".part<N>.rar"; the
+// failure mark ".failed" before the last extension. Another plan's prefix
+// may start with this one ("Muhasebe_" and "Muhasebe_2024_"), so nothing
+// else may follow the prefix.
+bool IsOwnBackupName(const std::string& name, const std::string& prefix, bool firebird) {
+  std::string_view rest = name;
+  if (!TakeText(rest, prefix)) return false;
+  if (!firebird && !TakeText(rest, "_FULL")) TakeText(rest, "_DIFF");
+  bool volume = false;
+  if (TakeText(rest, ".part")) {
+    size_t digits = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+    if (digits == 0) return false;
+    rest.remove_prefix(digits);
+    volume = true;
+  }
+  TakeText(rest, ".failed");
+  const std::string tail = LowerAscii(std::string(rest));
+  if (tail == ".rar") return true;
+  return !volume && tail == (firebird ? ".fbk" : ".bak");
 }
 
 bool IsOld(const std::string& path, TDateTime cutoff) {
@@ -40,23 +72,24 @@ bool TCloudBackupService::IsBackupFileName(const TDriveFileInfo& File) {
 
 bool TCloudBackupService::IsPlanDriveBackupFile(const TBackupPlan& Plan, const TDriveFileInfo& File) {
   if (!IsBackupFileName(File) || IsFolderPlan(Plan)) return false;
-  auto startsWithPrefixOf = [&](const std::string& databaseName) {
+  const bool firebird = IsFirebirdPlan(Plan);
+  auto writtenFor = [&](const std::string& databaseName) {
     TBackupPlan copy = Plan;
     copy.DatabaseName = databaseName;
-    return StartsText(File.Name, SafeFilePrefix(copy));
+    return IsOwnBackupName(File.Name, SafeFilePrefix(copy), firebird);
   };
   if (IsFirebirdFolderPlan(Plan)) {
     for (const std::string& file : FirebirdDatabaseFiles(Plan))
-      if (startsWithPrefixOf(file)) return true;
+      if (writtenFor(file)) return true;
     return false;
   }
   std::vector<std::string> names = PlanDatabaseList(Plan);
   if (names.size() > 1) {
     for (const std::string& name : names)
-      if (startsWithPrefixOf(name)) return true;
+      if (writtenFor(name)) return true;
     return false;
   }
-  return StartsText(File.Name, SafeFilePrefix(Plan));
+  return IsOwnBackupName(File.Name, SafeFilePrefix(Plan), firebird);
 }
 
 void TCloudBackupService::ApplyLocalRetention(const TBackupPlan& Plan) {
@@ -64,16 +97,19 @@ void TCloudBackupService::ApplyLocalRetention(const TBackupPlan& Plan) {
   const std::string work = PlanWorkDirectory(Plan);
   if (work.empty() || !DirectoryExists(work)) return;
   const TDateTime cutoff = FEnv.Now() - Plan.LocalBackupRetentionDays;
-  const std::string prefix = LiteralMask(SafeFilePrefix(Plan));
+  const std::string prefix = SafeFilePrefix(Plan);
+  const bool firebird = IsFirebirdPlan(Plan);
+  const std::string mask = LiteralMask(prefix);
   std::vector<std::string> masks;
-  if (IsFirebirdPlan(Plan)) {
-    masks = {prefix + "*.fbk"};
+  if (firebird) {
+    masks = {mask + "*.fbk"};
   } else {
-    masks = {prefix + "*.bak", prefix + "*.rar"};
+    masks = {mask + "*.bak", mask + "*.rar"};
   }
-  for (const std::string& mask : masks) {
-    for (const std::string& path : FilesMatching(work, mask)) {
+  for (const std::string& pattern : masks) {
+    for (const std::string& path : FilesMatching(work, pattern)) {
       const std::string name = ExtractFileName(path);
+      if (!IsOwnBackupName(name, prefix, firebird)) continue;
       if (EndsText(name, ".failed.bak") || EndsText(name, ".failed.rar")) continue;
       try {
         if (!IsOld(path, cutoff)) continue;

@@ -107,7 +107,10 @@ bool TCloudBackupService::BackupPlan(TBackupPlan& Plan, std::string& BackupFileP
     const bool firebirdPlan = IsFirebirdPlan(Plan);
     if (!folderPlan && !firebirdPlan && !IsConfigured(FConfig)) throw EAppError("MSSQL backup ayarlari eksik.");
     if (firebirdPlan && !FFirebirdConfig.Enabled) throw EAppError("Firebird backup ayarlari etkin degil.");
-    if (!folderPlan && IsBlank(Plan.DatabaseName)) throw EAppError("Plan icin veritabani adi/yolu girilmemis.");
+    const bool sqlPlan = !folderPlan && !firebirdPlan;
+    const std::vector<std::string> names = sqlPlan ? PlanDatabaseList(Plan) : std::vector<std::string>();
+    if (!folderPlan && (IsBlank(Plan.DatabaseName) || (sqlPlan && names.empty())))
+      throw EAppError("Plan icin veritabani adi/yolu girilmemis.");
 
     if (firebirdPlan) {
       std::string work = PlanWorkDirectory(Plan);
@@ -118,9 +121,12 @@ bool TCloudBackupService::BackupPlan(TBackupPlan& Plan, std::string& BackupFileP
     if (!folderPlan) {
       std::string work = PlanWorkDirectory(Plan);
       if (!work.empty() && !ForceDirectories(work)) throw EFileError("Klasor olusturulamadi: " + work);
-      std::vector<std::string> names = PlanDatabaseList(Plan);
       if (names.size() > 1) return BackupMultipleDatabases(Plan, names, BackupFilePath, ResultMessage);
-      return BackupSqlDatabase(Plan, BackupFilePath, ResultMessage);
+      // The script and the restore information get the one name, not the text
+      // around it ("Muhasebe;").
+      TBackupPlan one = Plan;
+      one.DatabaseName = names.front();
+      return BackupSqlDatabase(one, BackupFilePath, ResultMessage);
     }
 
     ReportProgress(Plan, "Klasor Hazirlik", "Klasor dosyalari Drive hedefiyle esleniyor.", false, "");

@@ -83,6 +83,8 @@ class TCloudBackupService {
   static int RarVolumeNumber(const std::string& FilePath);
   // A Drive file that is a backup (.bak/.rar/.fbk) and not a failed one.
   static bool IsBackupFileName(const TDriveFileInfo& File);
+  // A backup file under a name this plan writes: one of its databases'
+  // prefixes followed only by the kind, volume and extension.
   static bool IsPlanDriveBackupFile(const TBackupPlan& Plan, const TDriveFileInfo& File);
   // Folder + file name; "name_1.ext", "name_2.ext" ... while the path is taken.
   static std::string UniqueLocalPath(const std::string& Folder, const std::string& FileName);

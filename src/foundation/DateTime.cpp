@@ -67,12 +67,14 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-bool ParseTimePart(std::string_view& s, bool secondsRequired, TDateTimeParts& p) {
-  if (!ReadInt(s, 1, 2, p.hour) || !Expect(s, ':') || !ReadInt(s, 2, 2, p.minute)) return false;
+// minuteDigits: the fewest digits minutes and seconds may have (the fixed
+// pattern wants two, the regional time also takes "2:5").
+bool ParseTimePart(std::string_view& s, bool secondsRequired, TDateTimeParts& p, size_t minuteDigits = 2) {
+  if (!ReadInt(s, 1, 2, p.hour) || !Expect(s, ':') || !ReadInt(s, minuteDigits, 2, p.minute)) return false;
   p.second = 0;
   if (!s.empty() && s.front() == ':') {
     s.remove_prefix(1);
-    if (!ReadInt(s, 2, 2, p.second)) return false;
+    if (!ReadInt(s, minuteDigits, 2, p.second)) return false;
   } else if (secondsRequired) {
     return false;
   }
@@ -147,7 +149,7 @@ bool TryParseRegionalDateTime(std::string_view text, TDateTime& value) {
 bool TryParseRegionalTime(std::string_view text, TDateTime& timeOfDay) {
   std::string_view s = TrimBlanks(text);
   TDateTimeParts p;
-  if (!ParseTimePart(s, false, p) || !s.empty()) return false;
+  if (!ParseTimePart(s, false, p, 1) || !s.empty()) return false;
   TDateTime value = 0;
   if (!TryEncodeDateTime(p, value)) return false;
   timeOfDay = TimeOf(value);

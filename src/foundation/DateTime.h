@@ -28,7 +28,8 @@ bool TryParseDateTime(std::string_view text, TDateTime& value);
 // is the fixed pattern, also accepted without seconds.
 std::string FormatRegionalDateTime(TDateTime value);
 bool TryParseRegionalDateTime(std::string_view text, TDateTime& value);
-// Regional time of day: "h:nn" or "h:nn:ss"; the fraction of a day.
+// Regional time of day: hours and minutes separated by ":", seconds
+// optional, each with one or two digits ("2:5" is 02:05); the fraction of a day.
 bool TryParseRegionalTime(std::string_view text, TDateTime& timeOfDay);
 
 // Whole milliseconds / minutes of the absolute difference (order-free,

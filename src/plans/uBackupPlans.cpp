@@ -63,7 +63,10 @@ std::string BackupTypeDisplayName(const TBackupPlan& Plan) {
 
 std::string PlanSourceText(const TBackupPlan& Plan) {
   if (IsFolderPlan(Plan)) return Trim(Plan.SourceFolder);
-  return ReplaceAll(Trim(Plan.DatabaseName), ";", ", ");
+  if (IsFirebirdPlan(Plan)) return ReplaceAll(Trim(Plan.DatabaseName), ";", ", ");
+  // The list as the engine backs it up: a stray separator names no database
+  // and must not reach the file names.
+  return Join(PlanDatabaseList(Plan), ", ");
 }
 
 std::string PlanTargetName(const TBackupPlan& Plan) {

@@ -59,8 +59,8 @@ bool IsFolderPlan(const TBackupPlan& Plan);
 bool IsFirebirdPlan(const TBackupPlan& Plan);
 // "Klasor", "Firebird" or "SQL".
 std::string BackupTypeDisplayName(const TBackupPlan& Plan);
-// Folder plan: trimmed SourceFolder; else trimmed DatabaseName with every
-// ";" shown as ", ".
+// Folder plan: trimmed SourceFolder; SQL plan: PlanDatabaseList joined with
+// ", "; Firebird plan: trimmed DatabaseName with every ";" shown as ", ".
 std::string PlanSourceText(const TBackupPlan& Plan);
 // Short name of what the plan backs up (folder name, database file name
 // without extension, database list); the trimmed Name when that is empty.

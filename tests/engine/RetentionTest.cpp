@@ -40,7 +40,7 @@ TEST_F(RetentionTest, LocalBackupsOlderThanTheRetentionGo) {
   Aged("Muhasebe_.bak", 7 * kDay + 1);
   Aged("Muhasebe_.rar", 6 * kDay);
   Aged("Muhasebe_.failed.bak", 30 * kDay);  // left to the failed-file clean-up
-  Aged("Muhasebe_2024_.bak", 9 * kDay);     // the prefix covers it too
+  Aged("Muhasebe_2024_.bak", 9 * kDay);     // another plan's, though it starts with the prefix
   Aged("Stok_.bak", 9 * kDay);
   Aged("Muhasebe_.fbk", 9 * kDay);  // not a SQL backup
 
@@ -53,7 +53,8 @@ TEST_F(RetentionTest, LocalBackupsOlderThanTheRetentionGo) {
   plan.LocalBackupRetentionDays = 7;
   TLogCapture log;
   engine->ApplyLocalRetention(plan);
-  EXPECT_THAT(WorkFiles(), ElementsAre("Muhasebe_.failed.bak", "Muhasebe_.fbk", "Muhasebe_.rar", "Stok_.bak"));
+  EXPECT_THAT(WorkFiles(), ElementsAre("Muhasebe_.failed.bak", "Muhasebe_.fbk", "Muhasebe_.rar", "Muhasebe_2024_.bak",
+                                       "Stok_.bak"));
   EXPECT_TRUE(log.Contains(TLogLevel::Info, "Eski local backup dosyasi temizlendi: " + WorkDir() + "/Muhasebe_.bak"));
 }
 
@@ -120,6 +121,51 @@ TEST_F(RetentionTest, MultiDatabasePlanCoversEachDatabasesFiles) {
   plan.LocalBackupRetentionDays = 7;
   engine->ApplyDriveRetention(plan);
   EXPECT_THAT(DriveNames(folder), ElementsAre("C_.bak"));
+}
+
+TEST_F(RetentionTest, PlansSharingFoldersDeleteOnlyTheNamesTheyWrite) {
+  auto engine = MakeEngine();
+  const std::string folder = engine->AccountRootFolderId();
+  const std::vector<std::string> first = {"Muhasebe_.bak",       "Muhasebe__FULL.bak",  "muhasebe__diff.BAK",
+                                          "Muhasebe_.rar",       "Muhasebe_.part1.rar", "Muhasebe_.part02.rar",
+                                          "Muhasebe__DIFF.part1.rar"};
+  const std::vector<std::string> second = {"Muhasebe_2024_.bak", "Muhasebe_2024__FULL.bak",
+                                           "Muhasebe_2024_.part1.rar"};
+  // Written by neither: a third plan's backup, a Firebird backup, a file of
+  // the user's, a fresh volume of the first plan.
+  const std::vector<std::string> others = {"Muhasebe_yedek_.bak", "Muhasebe_.fbk", "Muhasebe_eski.bak",
+                                           "Muhasebe__FULL.bak.rar"};
+  for (const auto* names : {&first, &second, &others}) {
+    for (const std::string& name : *names) {
+      Aged(name, 9 * kDay);
+      DriveFileAged(name, folder, 9 * kDay);
+    }
+  }
+  Aged("Muhasebe_.part3.rar", 2 * kDay);
+  DriveFileAged("Muhasebe_.part3.rar", folder, 2 * kDay);
+
+  TBackupPlan muhasebe = SqlPlan("Muhasebe");
+  TBackupPlan muhasebe2024 = SqlPlan("Muhasebe 2024");
+  for (TBackupPlan* plan : {&muhasebe, &muhasebe2024}) plan->LocalBackupRetentionDays = 7;
+  const std::vector<std::string> after = {"Muhasebe_.fbk", "Muhasebe_.part3.rar", "Muhasebe__FULL.bak.rar",
+                                          "Muhasebe_eski.bak", "Muhasebe_yedek_.bak"};
+  auto withSecond = after;
+  withSecond.insert(withSecond.end(), second.begin(), second.end());
+  std::sort(withSecond.begin(), withSecond.end());
+
+  engine->ApplyLocalRetention(muhasebe);
+  engine->ApplyDriveRetention(muhasebe);
+  EXPECT_EQ(WorkFiles(), withSecond);
+  auto onDrive = DriveNames(folder);
+  std::sort(onDrive.begin(), onDrive.end());
+  EXPECT_EQ(onDrive, withSecond);
+
+  engine->ApplyLocalRetention(muhasebe2024);
+  engine->ApplyDriveRetention(muhasebe2024);
+  EXPECT_EQ(WorkFiles(), after);
+  onDrive = DriveNames(folder);
+  std::sort(onDrive.begin(), onDrive.end());
+  EXPECT_EQ(onDrive, after);
 }
 
 TEST_F(RetentionTest, DriveFolderThatCannotBeMadeSkipsOrFailsTheRun) {

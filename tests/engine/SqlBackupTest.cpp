@@ -95,6 +95,26 @@ TEST_F(SqlBackupTest, OneDatabaseIsBackedUpUploadedAndDescribed) {
                                            "Upload Tamamlandi"));
 }
 
+TEST_F(SqlBackupTest, EmptyEntriesOfTheDatabaseListCountNowhere) {
+  WriteScenario(ProgramDir(), std::string(R"({"tdeStatus": {"result": )") + kUnencrypted + R"(},
+      "backup": {"writeBytes": 4000, "result": {"success": true}}})");
+  TBackupPlan plan = SqlPlan(" Muhasebe; ");
+  std::string file, message;
+  ASSERT_TRUE(Run(plan, file, message)) << message;
+  EXPECT_EQ(file, WorkDir() + "/Muhasebe_.bak");
+  auto backups = Calls("backup");
+  ASSERT_EQ(backups.size(), 1u);
+  EXPECT_EQ(backups[0]["payload"]["databaseName"], "Muhasebe");
+  EXPECT_EQ(backups[0]["payload"]["backupFileName"], "Muhasebe_.bak");
+  EXPECT_THAT(Stages(plan.ID), ::testing::Not(::testing::Contains("Hata")));
+  EXPECT_TRUE(std::filesystem::exists(testEnv->DataDir() + "/restoremeta/Muhasebe_restoreinfo.json"));
+
+  // Nothing but separators: no database at all.
+  EXPECT_FALSE(Run(SqlPlan(" ;; "), file, message));
+  EXPECT_EQ(message, "Plan icin veritabani adi/yolu girilmemis.");
+  EXPECT_EQ(Calls("backup").size(), 1u);
+}
+
 TEST_F(SqlBackupTest, BackupTheProgramCannotReachFailsWithAHint) {
   WriteScenario(ProgramDir(), std::string(R"({"tdeStatus": {"result": )") + kUnencrypted + R"(},
       "backup": {"result": {"success": true, "backupFilePath": "D:\\SQLBackup\\Muhasebe_.bak"}}})");

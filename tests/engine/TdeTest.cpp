@@ -90,12 +90,13 @@ class TdePlanTest : public EngineTest {
     CheckTdeBaseline(Env(), "SQL01", "Muhasebe", thumbprint, previous);
   }
 
-  // An old backup locally and on Drive, which retention would remove.
+  // An old backup of the plan (a full one from when it took differential
+  // backups), locally and on Drive, which retention would remove.
   void OldBackups() {
-    WriteFile(WorkDir() + "/Muhasebe_eski.bak", "eski");
-    platform::SetFileModifiedUnix(WorkDir() + "/Muhasebe_eski.bak", LocalDateTimeToUnix(IncDays(Clock().Now(), -30)));
+    WriteFile(WorkDir() + "/Muhasebe__FULL.bak", "eski");
+    platform::SetFileModifiedUnix(WorkDir() + "/Muhasebe__FULL.bak", LocalDateTimeToUnix(IncDays(Clock().Now(), -30)));
     auto engine = MakeEngine();
-    std::string id = Google().AddFile("Muhasebe_eski.bak", engine->AccountRootFolderId(), "eski");
+    std::string id = Google().AddFile("Muhasebe__FULL.bak", engine->AccountRootFolderId(), "eski");
     Google().SetModifiedTime(id, static_cast<std::int64_t>(LocalDateTimeToUnix(IncDays(Clock().Now(), -30)) * 1000));
   }
 
@@ -109,8 +110,8 @@ class TdePlanTest : public EngineTest {
   }
 
   bool OldBackupsRemain() {
-    return std::filesystem::exists(WorkDir() + "/Muhasebe_eski.bak") &&
-           !Google().FilesNamed("Muhasebe_eski.bak").empty();
+    return std::filesystem::exists(WorkDir() + "/Muhasebe__FULL.bak") &&
+           !Google().FilesNamed("Muhasebe__FULL.bak").empty();
   }
 
   static constexpr const char* kUpload = "Yedek alindi ve Drive'a yuklendi: Muhasebe_.bak";

@@ -41,6 +41,10 @@ TEST(PlanFunctions, TypesSourcesAndNames) {
       {Plan("firebird", "srv:/db/.fdb"), "firebird", "Firebird", "srv:/db/.fdb", "srv:/db/.fdb", "srv__db_.fdb_"},
       {Plan("sql", "Muhasebe 2024"), "sql", "SQL", "Muhasebe 2024", "Muhasebe 2024", "Muhasebe_2024_"},
       {Plan("oracle", "A;B"), "sql", "SQL", "A, B", "A, B", "A,_B_"},
+      // Empty entries of the list count nowhere, the file prefix included.
+      {Plan("sql", "Muhasebe;"), "sql", "SQL", "Muhasebe", "Muhasebe", "Muhasebe_"},
+      {Plan("sql", " ; A ;; B\r\n"), "sql", "SQL", "A, B", "A, B", "A,_B_"},
+      {Plan("sql", ";"), "sql", "SQL", "", "", "backup_"},
       {Plan("", ""), "sql", "SQL", "", "", "backup_"},
   };
   for (const auto& c : cases) {
