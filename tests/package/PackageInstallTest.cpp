@@ -33,7 +33,7 @@ constexpr const char kProgramDir[] = "/usr/lib/calvora";
 constexpr const char kUnitFile[] = "/lib/systemd/system/CalvoraBackupService.service";
 
 platform::ProcessResult RunCommand(const std::string& program, const std::vector<std::string>& arguments,
-                            std::vector<std::pair<std::string, std::string>> environment = {}) {
+                                   std::vector<std::pair<std::string, std::string>> environment = {}) {
   platform::ProcessRequest request;
   request.program = program;
   request.arguments = arguments;
@@ -119,8 +119,8 @@ class PackageInstallTest : public ::testing::Test {
  private:
   static void BuildPackages() {
     const std::string out = work->File("packages");
-    const auto result = RunCommand(CALVORA_CPACK, {"--config", CALVORA_BINARY_DIR "/CPackConfig.cmake", "-B", out},
-                            {{"PATH", kSystemPath}});
+    const auto result = RunCommand(
+        CALVORA_CPACK, {"--config", CALVORA_BINARY_DIR "/CPackConfig.cmake", "-B", out}, {{"PATH", kSystemPath}});
     if (result.exitCode != 0) {
       setupError = "cpack failed:\n" + result.output;
       return;
@@ -170,8 +170,9 @@ TEST_F(PackageInstallTest, PackagesCarryTheProgramsVersionAndServersGetNoQt) {
 
 TEST_F(PackageInstallTest, LintianReportsNoErrors) {
   if (platform::FindOnPath("lintian").empty()) GTEST_SKIP() << "lintian is not installed";
-  const auto result = RunCommand("lintian", {"--fail-on", "error", "--no-tag-display-limit", servicePackage, desktopPackage},
-                          {{"PATH", kSystemPath}});
+  const auto result =
+      RunCommand("lintian", {"--fail-on", "error", "--tag-display-limit", "0", servicePackage, desktopPackage},
+                 {{"PATH", kSystemPath}});
   std::cout << "lintian:\n" << result.output << std::endl;
   EXPECT_EQ(result.exitCode, 0) << result.output;
 }
@@ -274,13 +275,14 @@ TEST_F(PackageInstallTest, ServiceRunsAPlanFromTheInstalledLayout) {
   // Standard error is a file that JOURNAL_STREAM names, as systemd does it.
   const std::string journal = work->File("journal.txt");
   const auto run = RunCommand("sh",
-                       {"-c", "exec 2>\"$1\"; JOURNAL_STREAM=$(stat -c %d:%i \"$1\"); export JOURNAL_STREAM; "
-                              "exec \"$2\" --run-once",
-                        "sh", journal, ServiceProgram()},
-                       {{"CALVORA_MACHINE_KEY_FILE", InRoot("/etc/calvora/machine.key")},
-                        {"PROGRAMDATA", InRoot("/var/lib")},
-                        {"APPDATA", work->File("appdata")},
-                        {"TMPDIR", work->File("tmp")}});
+                              {"-c",
+                               "exec 2>\"$1\"; JOURNAL_STREAM=$(stat -c %d:%i \"$1\"); export JOURNAL_STREAM; "
+                               "exec \"$2\" --run-once",
+                               "sh", journal, ServiceProgram()},
+                              {{"CALVORA_MACHINE_KEY_FILE", InRoot("/etc/calvora/machine.key")},
+                               {"PROGRAMDATA", InRoot("/var/lib")},
+                               {"APPDATA", work->File("appdata")},
+                               {"TMPDIR", work->File("tmp")}});
   ASSERT_EQ(run.exitCode, 0) << run.output << test::ReadFile(journal);
 
   const auto stored = TBackupPlanStore(env).LoadPlans();
