@@ -56,6 +56,10 @@ void CopyFileAtomically(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+bool IsPackageManagedProgramDir(const std::string& Dir) {
+  return !Dir.empty() && FileExists(JoinPath(Dir, kPackageManagedMarker));
+}
+
 TConfigLocations TConfigLocations::FromProcess() {
   TConfigLocations locations;
   locations.ExecutableDir = platform::ExecutableDir();
@@ -73,9 +77,12 @@ TAppConfig& TAppConfig::Instance() {
 TAppConfig::TAppConfig(const TConfigLocations& locations)
     : FBuiltInClientID(locations.Deployment.GoogleClientID),
       FBuiltInClientSecret(locations.Deployment.GoogleClientSecret) {
-  FConfigDir = JoinPath(ExcludeTrailingSeparator(locations.ExecutableDir), "config");
-  EnsureConfigDir(FConfigDir);
-  if (!DirectoryExists(FConfigDir)) {
+  const bool besideExecutables = !IsPackageManagedProgramDir(locations.ExecutableDir);
+  if (besideExecutables) {
+    FConfigDir = JoinPath(ExcludeTrailingSeparator(locations.ExecutableDir), "config");
+    EnsureConfigDir(FConfigDir);
+  }
+  if (!besideExecutables || !DirectoryExists(FConfigDir)) {
     std::string fallback = IncludeTrailingSeparator(locations.ProgramData) + "Calvora";
     if (Trim(fallback) == "/Calvora") fallback = ExcludeTrailingSeparator(locations.AppData) + "/Calvora";
     FConfigDir = fallback;

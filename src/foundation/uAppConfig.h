@@ -25,6 +25,12 @@ struct TFirebirdBackupConfig {
   std::string BackupOutputDir;
 };
 
+// A program folder that the system's package manager owns holds this file.
+// Nothing is written beside such executables: the data directory is the
+// shared one from the start, and new versions come from the package manager.
+inline constexpr const char kPackageManagedMarker[] = "package-managed";
+bool IsPackageManagedProgramDir(const std::string& Dir);
+
 // What the start-up pass looks at to choose the data directory; tests point
 // these at folders of their own.
 struct TConfigLocations {

@@ -18,6 +18,20 @@ enum class TLogLevel { Debug = 0, Info = 1, Warn = 2, Error = 3 };
 // "DEBUG", "INFO ", "WARN ", "ERROR"; "?????" for anything else.
 const char* LogLevelTag(TLogLevel level);
 
+// Where each line goes besides the file: nowhere, to standard error as the
+// file has it (with a plain line end), or to the system journal through
+// standard error, with the level as the journal's priority prefix and
+// without the time stamp, which the journal adds itself.
+enum class TLogEcho { None, StandardError, Journal };
+using TLogEchoSink = std::function<void(const std::string&)>;
+
+// The echoed text of one line; empty for TLogEcho::None. In the journal
+// every text line of a message carries the priority.
+std::string LogEchoText(TLogEcho echo, TLogLevel level, const std::string& stamp, const std::string& message);
+// The journal when standard error is connected to it, else standard error
+// when asked for, else none.
+TLogEcho LogEchoForProcess(bool standardErrorRequested);
+
 // One log file with its rotation; the process-wide log below is one of
 // these, and tests make their own on a folder and clock of their choice.
 class TLogger {
@@ -25,6 +39,8 @@ class TLogger {
   static constexpr std::int64_t kSizeLimit = 2097152;
 
   TLogger(const std::string& directory, const TClock& clock);
+  // Each line written is also handed to `sink` in the form of `echo`.
+  void SetEcho(TLogEcho echo, TLogEchoSink sink);
   void WriteBanner();
   void Write(TLogLevel level, const std::string& message);
 
@@ -34,6 +50,8 @@ class TLogger {
  private:
   void RotateIfNeeded();
   const TClock& clock_;
+  TLogEcho echo_ = TLogEcho::None;
+  TLogEchoSink echoSink_;
   std::string logPath_;
   std::string oldLogPath_;
   std::mutex lock_;
@@ -42,6 +60,8 @@ class TLogger {
 // Only the first call of a process has an effect (until FinalizeLog).
 void InitLog(const std::string& Directory, const TClock& clock = SystemClock());
 void FinalizeLog();
+// The process-wide log's echo to standard error; kept across InitLog.
+void SetLogEcho(TLogEcho echo);
 
 void LogDebug(const std::string& Msg);
 void LogInfo(const std::string& Msg);

@@ -328,6 +328,15 @@ void RunServiceUpdateCheck(TEnv& Env, const std::function<void()>& OnBeforeResta
     LogInfo("Uzaktan guncelleme devre disi (Enabled=false).");
     return;
   }
+  // The package manager owns the executables of a packaged install: a new
+  // version is announced, never written over them.
+  if (IsPackageManagedProgramDir(Env.ProgramDir())) {
+    if (IsUpdateNewer(GetServiceExePath(Env), info))
+      LogInfoFmt("Yeni surum %s mevcut. Program paket yoneticisi ile kurulu; guncelleme paket yoneticisi ile "
+                 "yapilmali.",
+                 info.Version);
+    return;
+  }
 
   const std::string controlPath = JoinPath(Env.ProgramDir(), kControlExeName);
   if (!info.ControlUrl.empty() && FileExists(controlPath) && IsUpdateNewer(controlPath, info)) {

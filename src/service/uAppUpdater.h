@@ -58,7 +58,9 @@ std::string UpdateDownloadFolder(const TEnv& Env);
 bool ShouldCheckUpdatesToday(TEnv& Env, const std::string& Key);
 void RecordUpdateCheckDate(TEnv& Env, const std::string& Key);
 
-// The service's daily check. `OnBeforeRestart` is called after the
+// The service's daily check. In a program folder that the package manager
+// owns (kPackageManagedMarker) a newer version is only logged.
+// `OnBeforeRestart` is called after the
 // service's own executable was replaced, right before the restart command
 // (the host sends its "Guncelleniyor" report there).
 void RunServiceUpdateCheck(TEnv& Env, const std::function<void()>& OnBeforeRestart);

@@ -121,6 +121,7 @@ void TCalvoraBackupService::DailySignInRefresh() {
 
 int RunServiceProgram(TEnv& Env, const std::vector<std::string>& Arguments) {
   bool runOnce = false;
+  bool logToStandardError = false;
   for (const std::string& argument : Arguments) {
     if (SameText(argument, "--version")) {
       std::printf("%s\n", GetCurrentVersionText().c_str());
@@ -138,10 +139,18 @@ int RunServiceProgram(TEnv& Env, const std::vector<std::string>& Arguments) {
       runOnce = true;
       continue;
     }
+    if (SameText(argument, "--log-stderr")) {
+      logToStandardError = true;
+      continue;
+    }
     std::fprintf(stderr, "Bilinmeyen parametre: %s\n", argument.c_str());
-    std::fprintf(stderr, "Kullanim: CalvoraService [--run-once | --install | --uninstall | --version]\n");
+    std::fprintf(stderr,
+                 "Kullanim: CalvoraService [--run-once] [--log-stderr] | --install | --uninstall | --version\n");
     return 2;
   }
+
+  // Under systemd the journal gets every line as well.
+  SetLogEcho(LogEchoForProcess(logToStandardError));
 
   platform::InstallStopSignalHandlers();
   TCalvoraBackupService::TOperations operations;

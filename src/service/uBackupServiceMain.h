@@ -73,7 +73,8 @@ class TCalvoraBackupService {
 // The service program: runs in the foreground until SIGTERM or SIGINT.
 // "--run-once": one tick, then the stop sequence. "--install" /
 // "--uninstall" register or remove the service; "--version" prints the
-// program's version. Returns the exit code.
+// program's version. Log lines also go to standard error under systemd
+// (into the journal) or with "--log-stderr". Returns the exit code.
 int RunServiceProgram(TEnv& Env, const std::vector<std::string>& Arguments);
 
 }  // namespace calvora

@@ -61,6 +61,20 @@ TEST_F(AppConfigTest, FallsBackWhenTheExecutableFolderCannotHoldTheDirectory) {
   EXPECT_TRUE(DirectoryExists(root.Path() + "/appdata/Calvora"));
 }
 
+TEST_F(AppConfigTest, APackagedProgramFolderGetsNoDataDirectory) {
+  test::WriteFile(root.File("bin/package-managed"), "");
+  EXPECT_TRUE(IsPackageManagedProgramDir(root.Path() + "/bin"));
+  TAppConfig config(Locations());
+  EXPECT_EQ(config.GetConfigDir(), root.Path() + "/programdata/Calvora");
+  EXPECT_FALSE(DirectoryExists(DataDir()));
+
+  // A folder named like the marker is no marker.
+  test::TTempDir other;
+  ForceDirectories(other.File("package-managed"));
+  EXPECT_FALSE(IsPackageManagedProgramDir(other.Path()));
+  EXPECT_FALSE(IsPackageManagedProgramDir(""));
+}
+
 TEST_F(AppConfigTest, LegacyFilesAreCopiedOnlyWhereMissing) {
   const std::string legacy = root.Path() + "/appdata/Calvora";
   test::WriteFile(legacy + "/config.ini", "[Google]\r\nRootFolderID=legacy-root\r\n");

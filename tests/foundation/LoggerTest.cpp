@@ -93,6 +93,39 @@ TEST_F(LogTest, RotatesAtExactlyTheLimit) {
   EXPECT_EQ(test::ReadFile(OldLogFile()), std::string(TLogger::kSizeLimit, 'b'));
 }
 
+TEST_F(LogTest, EchoedLinesEndPlainlyAndCarryTheJournalPriority) {
+  struct Case {
+    TLogEcho echo;
+    TLogLevel level;
+    const char* message;
+    const char* text;
+  } cases[] = {
+      {TLogEcho::None, TLogLevel::Error, "e", ""},
+      {TLogEcho::StandardError, TLogLevel::Info, "i", "2024-03-05 10:00:00 [INFO ] i\n"},
+      {TLogEcho::Journal, TLogLevel::Error, "e", "<3>[ERROR] e\n"},
+      {TLogEcho::Journal, TLogLevel::Warn, "w", "<4>[WARN ] w\n"},
+      {TLogEcho::Journal, TLogLevel::Info, "i", "<6>[INFO ] i\n"},
+      {TLogEcho::Journal, TLogLevel::Debug, "d", "<7>[DEBUG] d\n"},
+      // Each text line becomes a journal entry of its own, at the same level.
+      {TLogEcho::Journal, TLogLevel::Warn, "iki\r\nsatir", "<4>[WARN ] iki\n<4>satir\n"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(LogEchoText(c.echo, c.level, "2024-03-05 10:00:00", c.message), c.text) << c.message;
+
+  // The file keeps its own form; the echo gets every line, also one the
+  // file could not take.
+  std::string echoed;
+  TLogger logger(dir.Path() + "/logs", clock);
+  logger.SetEcho(TLogEcho::Journal, [&](const std::string& text) { echoed += text; });
+  logger.Write(TLogLevel::Info, "bir");
+  test::WriteFile(dir.File("blocker"), "x");
+  TLogger blocked(dir.File("blocker") + "/logs", clock);
+  blocked.SetEcho(TLogEcho::StandardError, [&](const std::string& text) { echoed += text; });
+  blocked.Write(TLogLevel::Error, "iki");
+  EXPECT_EQ(echoed, "<6>[INFO ] bir\n2024-03-05 10:00:00 [ERROR] iki\n");
+  EXPECT_EQ(test::ReadFile(LogFile()), std::string(kBom) + "2024-03-05 10:00:00 [INFO ] bir\r\n");
+}
+
 TEST_F(LogTest, NeverFailsTheCaller) {
   test::WriteFile(dir.File("blocker"), "x");
   InitLog(dir.File("blocker") + "/logs", clock);  // the folder cannot be made

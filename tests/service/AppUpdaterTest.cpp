@@ -248,6 +248,22 @@ TEST_F(ServiceUpdateCheckTest, NothingChangesWhenDisabledCurrentOrUnreadable) {
   EXPECT_TRUE(runner.Detached().empty());
 }
 
+TEST_F(ServiceUpdateCheckTest, APackagedInstallOnlyAnnouncesTheNewVersion) {
+  test::WriteFile(env.ProgramDir() + "/package-managed", "");
+  files.Put("/Calvora", test::FakeExecutable("1.2.0.0"));
+  files.Put("/CalvoraService", test::FakeExecutable("1.2.0.0"));
+  Publish({{"Version", "1.2"}, {"ControlUrl", files.Url("/Calvora")}, {"ServiceUrl", files.Url("/CalvoraService")}});
+  bool reported = false;
+  RunServiceUpdateCheck(env.Env(), [&] { reported = true; });
+  EXPECT_TRUE(log.Contains(TLogLevel::Info, "Yeni surum 1.2 mevcut. Program paket yoneticisi ile kurulu; "
+                                            "guncelleme paket yoneticisi ile yapilmali."));
+  EXPECT_EQ(GetFileVersionText(serviceExe), "1.0.0.0");
+  EXPECT_EQ(GetFileVersionText(controlExe), "1.0.0.0");
+  EXPECT_EQ(files.Hits("/Calvora") + files.Hits("/CalvoraService"), 0);
+  EXPECT_FALSE(reported);
+  EXPECT_TRUE(runner.Detached().empty());
+}
+
 TEST_F(ServiceUpdateCheckTest, ARefusedReadIsAnErrorNotAMissingNode) {
   Publish({{"Version", "1.2"}});
   devcloud::FaultRule rule;
