@@ -161,7 +161,7 @@ bool TCloudBackupService::DownloadPlanBackups(const TBackupPlan& Plan, const std
       return false;
     }
     std::int64_t total = 0;
-    for (const TDriveFileInfo& file : files) total += file.Size;
+    for (const TDriveFileInfo& file : files) total = AddByteCounts(total, file.Size);
     if (FOnDownloadProgress) FOnDownloadProgress(0, total);
 
     int downloaded = 0;
@@ -173,7 +173,7 @@ bool TCloudBackupService::DownloadPlanBackups(const TBackupPlan& Plan, const std
       std::string message;
       if (DownloadDriveBackupFile(file, local, message)) {
         ++downloaded;
-        done += file.Size;
+        done = AddByteCounts(done, file.Size);
         if (FOnDownloadProgress) FOnDownloadProgress(done, total);
         LogInfoFmt("Drive yedegi indirildi: %s -> %s", file.Name, local);
       } else {

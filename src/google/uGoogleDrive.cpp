@@ -12,7 +12,9 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <optional>
+#include <set>
 
 namespace calvora {
 namespace {
@@ -28,12 +30,53 @@ constexpr int kChunkAttempts = 5;
 constexpr std::int64_t kProgressLogIntervalMs = 15000;
 constexpr const char* kUploadFields = "fields=id,name,size,md5Checksum";
 
+// A byte count from the server; 0 when absent, not a number or negative.
 std::int64_t DecimalMember(const TJson& object, std::string_view key) {
   long long value = 0;
-  return TryParseInt64(JsonMemberText(object, key), value) ? value : 0;
+  return TryParseInt64(JsonMemberText(object, key), value) && value > 0 ? value : 0;
 }
 
 bool ParseObject(const std::string& body, TJson& object) { return TryParseJson(body, object) && object.is_object(); }
+
+// Why an answer is not usable, for error texts: "HTTP <status>: <Google's
+// message>" (the start of the body when it carries none).
+std::string AnswerFailure(const HttpResponse& response) {
+  TJson answer;
+  std::string message;
+  if (ParseObject(response.body, answer)) {
+    auto error = answer.find("error");
+    if (error != answer.end()) message = error->is_object() ? JsonMemberText(*error, "message") : JsonValueText(*error);
+  }
+  if (message.empty()) message = response.body;
+  // The text is the server's: kept short and on one line.
+  message = SanitizeUtf8(message.substr(0, 200));
+  for (char& c : message)
+    if (static_cast<unsigned char>(c) < 32) c = ' ';
+  message = Trim(message);
+  return Fmt("HTTP %d", response.status) + (message.empty() ? std::string() : ": " + message);
+}
+
+// Follows nextPageToken: a token met before, or more pages than any real
+// folder has, ends the listing as failed (a server that never ends it
+// would otherwise be asked forever, or cut short and taken for complete).
+class TPageGuard {
+ public:
+  bool Follow(const std::string& NextToken, std::string& Error) {
+    if (++FPages >= TGoogleDrive::kMaxListPages) {
+      Error = Fmt("Drive listesi %d sayfada bitmedi; liste tamamlanamadi.", FPages);
+      return false;
+    }
+    if (!FSeen.insert(NextToken).second) {
+      Error = "Drive listesi ayni sayfa belirtecini tekrarladi; liste tamamlanamadi.";
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  int FPages = 0;
+  std::set<std::string> FSeen;
+};
 
 // Where a resumable session goes on after a 308: after the last byte its
 // Range header names, or at 0 when there is none (the server kept nothing).
@@ -46,8 +89,16 @@ bool ResumeOffsetOf(const HttpResponse& response, std::int64_t& next) {
   const size_t dash = range.rfind('-');
   long long last = 0;
   if (dash == std::string::npos || !TryParseInt64(range.substr(dash + 1), last)) return false;
+  if (last < 0 || last == std::numeric_limits<long long>::max()) return false;
   next = last + 1;
   return true;
+}
+
+// The Authorization value a request carries; empty when it has none.
+std::string AuthorizationOf(const HttpRequest& request) {
+  for (const auto& [name, value] : request.headers)
+    if (SameText(name, "Authorization")) return value;
+  return std::string();
 }
 
 TDriveFileInfo FileInfoFromJson(const TJson& item) {
@@ -96,6 +147,8 @@ TGoogleDrive::TGoogleDrive(TGoogleAuth& Auth) : FAuth(Auth), FHttpClient(std::ma
 
 TGoogleDrive::~TGoogleDrive() = default;
 
+void TGoogleDrive::SetLowSpeedWindowSeconds(long Seconds) { FHttpClient->SetLowSpeedWindowSeconds(Seconds); }
+
 std::string TGoogleDrive::GetAuthHeader() { return "Bearer " + FAuth.GetValidToken(); }
 
 std::vector<std::pair<std::string, std::string>> TGoogleDrive::BuildHeaders(const std::string& ContentType) {
@@ -114,11 +167,34 @@ std::string TGoogleDrive::UploadUrl(const std::string& PathAndQuery) const {
   return FAuth.Env().Deployment().DriveUploadBase + PathAndQuery;
 }
 
-HttpResponse TGoogleDrive::Send(const HttpRequest& Request) { return FHttpClient->Send(Request); }
+HttpResponse TGoogleDrive::Send(const HttpRequest& Request) {
+  HttpResponse response = FHttpClient->Send(Request);
+  if (response.status != 401) return response;
+  // Google may refuse a token well before the expiry the cache holds (clock
+  // skew, a wrong expiry from the pool, a password change): renew it once
+  // and ask again, instead of failing every request of the run. Requests
+  // without a token (the upload session address) have nothing to renew.
+  const std::string sent = AuthorizationOf(Request);
+  if (sent.size() <= 7 || sent.compare(0, 7, "Bearer ") != 0) return response;
+  const std::string token = FAuth.RenewRejectedToken(sent.substr(7));
+  if (token.empty()) return response;
+  HttpRequest again = Request;
+  for (auto& [name, value] : again.headers)
+    if (SameText(name, "Authorization")) value = "Bearer " + token;
+  return FHttpClient->Send(again);
+}
 
 // ---------------------------------------------------------------- folders
 
 std::string TGoogleDrive::FindSubFolder(const std::string& ParentFolderID, const std::string& FolderName) {
+  std::string id, error;
+  return TryFindSubFolder(ParentFolderID, FolderName, id, error) ? id : std::string();
+}
+
+bool TGoogleDrive::TryFindSubFolder(const std::string& ParentFolderID, const std::string& FolderName,
+                                    std::string& FolderID, std::string& Error) {
+  FolderID.clear();
+  Error.clear();
   try {
     // Drive's query strings escape the backslash as well as the apostrophe.
     std::string escaped = ReplaceAll(ReplaceAll(FolderName, "\\", "\\\\"), "'", "\\'");
@@ -129,13 +205,24 @@ std::string TGoogleDrive::FindSubFolder(const std::string& ParentFolderID, const
     request.headers = BuildHeaders("");
     HttpResponse response = Send(request);
     TJson answer;
-    if (!ParseObject(response.body, answer)) return std::string();
-    auto files = answer.find("files");
-    if (files == answer.end() || !files->is_array() || files->empty()) return std::string();
-    return JsonMemberText((*files)[0], "id");
+    const bool readable = response.status == 200 && ParseObject(response.body, answer);
+    auto files = readable ? answer.find("files") : answer.end();
+    if (!readable || (files != answer.end() && !files->is_array())) {
+      Error = "Drive klasoru aranamadi: " + FolderName + " (" + AnswerFailure(response) + ")";
+      LogWarnFmt("Drive klasor aramasi HTTP %d: %s", response.status, response.body);
+      return false;
+    }
+    if (files == answer.end() || files->empty()) return true;
+    FolderID = JsonMemberText((*files)[0], "id");
+    if (FolderID.empty()) {
+      Error = "Drive klasoru aranamadi: " + FolderName + " (yanitta klasor kimligi yok)";
+      return false;
+    }
+    return true;
   } catch (const std::exception& e) {
     LogException("FindSubFolder: " + FolderName, e);
-    return std::string();
+    Error = "Drive klasoru aranamadi: " + FolderName + " (" + e.what() + ")";
+    return false;
   }
 }
 
@@ -152,7 +239,7 @@ std::string TGoogleDrive::CreateFolder(const std::string& FolderName, const std:
   request.headers = BuildHeaders("application/json");
   request.body = JsonToText(body);
   HttpResponse response = Send(request);
-  if (response.status == 200) {
+  if (response.status == 200 || response.status == 201) {
     TJson answer;
     bool parsed = ParseObject(response.body, answer);
     if (parsed && JsonHas(answer, "error")) {
@@ -181,10 +268,20 @@ std::string TGoogleDrive::EnsureFolderPath(const std::string& RootFolderID, cons
     if (cached != FFolderCache.end()) {
       id = cached->second;
     } else {
-      id = FindSubFolder(parent, part);
+      // Only a lookup Drive answered may lead to a new folder: a failed one
+      // taken for "not there" made a second folder of the same name.
+      std::string error;
+      if (!TryFindSubFolder(parent, part, id, error)) {
+        LogErrorFmt("Alt klasor aranamadi: %s (parent=%s)", part, parent);
+        throw EDriveError(error);
+      }
       if (id.empty()) {
         LogDebugFmt("Alt klasor olusturuluyor: %s (parent=%s)", part, parent);
-        id = CreateFolder(part, parent);
+        try {
+          id = CreateFolder(part, parent);
+        } catch (const platform::HttpTransportError& e) {
+          throw EDriveError("Drive klasoru olusturulamadi: " + part + " (" + e.what() + ")");
+        }
         if (id.empty()) {
           LogErrorFmt("Alt klasor olusturulamadi: %s (parent=%s)", part, parent);
           return std::string();
@@ -218,6 +315,7 @@ HttpResponse TGoogleDrive::RequestListPage(const std::string& ParentFolderID, co
 std::vector<TDriveFileInfo> TGoogleDrive::ListFiles(const std::string& ParentFolderID) {
   std::vector<TDriveFileInfo> result;
   std::string pageToken;
+  TPageGuard pages;
   try {
     do {
       HttpResponse response = RequestListPage(ParentFolderID, pageToken);
@@ -228,6 +326,11 @@ std::vector<TDriveFileInfo> TGoogleDrive::ListFiles(const std::string& ParentFol
       if (files != answer.end() && files->is_array())
         for (const auto& item : *files) result.push_back(FileInfoFromJson(item));
       pageToken = JsonMemberText(answer, "nextPageToken");
+      std::string error;
+      if (!pageToken.empty() && !pages.Follow(pageToken, error)) {
+        LogError(error);
+        return {};
+      }
     } while (!pageToken.empty());
   } catch (const std::exception& e) {
     ShowError(std::string("Liste hatası: ") + e.what());
@@ -243,38 +346,50 @@ TDriveFileInfo TGoogleDrive::FindFileInFolder(const std::string& ParentFolderID,
   return TDriveFileInfo();
 }
 
-bool TGoogleDrive::TryListFiles(const std::string& ParentFolderID, std::vector<TDriveFileInfo>& Files) {
+bool TGoogleDrive::TryListFiles(const std::string& ParentFolderID, std::vector<TDriveFileInfo>& Files,
+                                std::string* Error) {
   Files.clear();
   std::vector<TDriveFileInfo> result;
   std::string pageToken;
+  TPageGuard pages;
+  std::string error;
+  auto fail = [&](const std::string& text) {
+    if (Error) *Error = text;
+    return false;
+  };
   try {
     do {
       HttpResponse response = RequestListPage(ParentFolderID, pageToken);
       TJson answer;
       if (response.status != 200 || !ParseObject(response.body, answer)) {
         LogErrorFmt("Drive listeleme HTTP %d: %s", response.status, response.body);
-        return false;
+        return fail(AnswerFailure(response));
       }
       auto files = answer.find("files");
-      if (files != answer.end() && !files->is_array()) return false;
+      if (files != answer.end() && !files->is_array()) return fail(AnswerFailure(response));
       if (files != answer.end())
         for (const auto& item : *files) result.push_back(FileInfoFromJson(item));
       pageToken = JsonMemberText(answer, "nextPageToken");
+      if (!pageToken.empty() && !pages.Follow(pageToken, error)) {
+        LogError(error);
+        return fail(error);
+      }
     } while (!pageToken.empty());
   } catch (const std::exception& e) {
     LogException("Drive listeleme hatasi", e);
-    return false;
+    return fail(e.what());
   }
   Files = std::move(result);
+  if (Error) Error->clear();
   return true;
 }
 
 bool TGoogleDrive::TryFindFileInFolder(const std::string& ParentFolderID, const std::string& FileName,
-                                       TDriveFileInfo& File) {
+                                       TDriveFileInfo& File, std::string* Error) {
   File = TDriveFileInfo();
   if (IsBlank(ParentFolderID) || IsBlank(FileName)) return false;
   std::vector<TDriveFileInfo> files;
-  if (!TryListFiles(ParentFolderID, files)) return false;
+  if (!TryListFiles(ParentFolderID, files, Error)) return false;
   for (const TDriveFileInfo& item : files)
     if (SameText(item.Name, FileName) && item.MimeType != kDriveFolderMimeType) {
       File = item;
@@ -327,9 +442,22 @@ bool TGoogleDrive::GetStorageQuota(TDriveStorageQuota& Quota) {
 
 std::int64_t TGoogleDrive::GetFolderSize(const std::string& FolderID) {
   if (IsBlank(FolderID)) return 0;
+  // A server that lists a folder below itself must not send this round in
+  // circles: each folder is counted once.
+  std::set<std::string> seen;
   std::int64_t total = 0;
-  for (const TDriveFileInfo& item : ListFiles(FolderID))
-    total += SameText(item.MimeType, kDriveFolderMimeType) ? GetFolderSize(item.FileID) : item.Size;
+  std::vector<std::string> pending{FolderID};
+  while (!pending.empty()) {
+    const std::string folder = pending.back();
+    pending.pop_back();
+    if (!seen.insert(folder).second) continue;
+    for (const TDriveFileInfo& item : ListFiles(folder)) {
+      if (SameText(item.MimeType, kDriveFolderMimeType))
+        pending.push_back(item.FileID);
+      else
+        total = AddByteCounts(total, item.Size);
+    }
+  }
   return total;
 }
 
@@ -485,11 +613,23 @@ bool TGoogleDrive::StartResumableSession(const std::string& Address, bool UsePat
     clock.SleepMs(attempt * 1000);
   }
 
-  if (response.status == 200) {
+  if (response.status == 200 || response.status == 201) {
     SessionAddress = response.Header("Location");
-    if (!SessionAddress.empty()) return true;
-    LogError("Resumable init: Location header yok");
-    return false;
+    if (SessionAddress.empty()) {
+      LogError("Resumable init: Location header yok");
+      return false;
+    }
+    // The chunks go where the server says, so the address must lie on the
+    // upload host the session was asked of: another host, another scheme or
+    // a local file would receive the backup instead.
+    const std::string origin = platform::UrlOrigin(SessionAddress);
+    if (origin.empty() || origin != platform::UrlOrigin(Address)) {
+      LogErrorFmt("Resumable init: oturum adresi yukleme sunucusunda degil, kullanilmadi: %s",
+                  origin.empty() ? std::string("gecersiz adres") : origin);
+      SessionAddress.clear();
+      return false;
+    }
+    return true;
   }
   LogErrorFmt("Resumable init HTTP %d: %s", response.status, response.body);
   return false;
@@ -693,6 +833,7 @@ std::vector<TDriveRevisionInfo> TGoogleDrive::ListFileRevisions(const std::strin
       "/revisions?pageSize=200&fields=nextPageToken,revisions(id,modifiedTime,size,md5Checksum,keepForever,"
       "originalFilename)";
   std::string pageToken;
+  TPageGuard pages;
   do {
     HttpResponse response;
     try {
@@ -729,6 +870,11 @@ std::vector<TDriveRevisionInfo> TGoogleDrive::ListFileRevisions(const std::strin
       }
     }
     pageToken = JsonMemberText(answer, "nextPageToken");
+    std::string error;
+    if (!pageToken.empty() && !pages.Follow(pageToken, error)) {
+      LogWarnFmt("Drive revision listesi: %s", error);
+      return {};
+    }
   } while (!pageToken.empty());
   return result;
 }
@@ -789,5 +935,12 @@ std::string NormalizeDrivePath(const std::string& Path) {
 }
 
 bool IsRetryableStatus(int Status) { return Status == 408 || Status == 429 || (Status >= 500 && Status <= 599); }
+
+std::int64_t AddByteCounts(std::int64_t A, std::int64_t B) {
+  A = std::max<std::int64_t>(A, 0);
+  B = std::max<std::int64_t>(B, 0);
+  const std::int64_t room = std::numeric_limits<std::int64_t>::max() - A;
+  return B > room ? std::numeric_limits<std::int64_t>::max() : A + B;
+}
 
 }  // namespace calvora
