@@ -80,11 +80,12 @@ TEST_F(MetadataTest, FailedLookupNeverCreatesAFolder) {
     int skip;  // which lookup of the path fails
     const char* text;
   };
+  using Kind = devcloud::FaultRule::Kind;
   const Case cases[] = {
-      {devcloud::FaultRule::Kind::Status, 0, "Drive klasoru aranamadi: Plan (HTTP 500: Injected fault: backendError)"},
-      {devcloud::FaultRule::Kind::Status, 1, "Drive klasoru aranamadi: Gunluk (HTTP 500: Injected fault: backendError)"},
-      {devcloud::FaultRule::Kind::DropRequest, 0, "Drive klasoru aranamadi: Plan ("},
-      {devcloud::FaultRule::Kind::DropRequest, 1, "Drive klasoru aranamadi: Gunluk ("},
+      {Kind::Status, 0, "Drive klasoru aranamadi: Plan (HTTP 500: Injected fault: backendError)"},
+      {Kind::Status, 1, "Drive klasoru aranamadi: Gunluk (HTTP 500: Injected fault: backendError)"},
+      {Kind::DropRequest, 0, "Drive klasoru aranamadi: Plan ("},
+      {Kind::DropRequest, 1, "Drive klasoru aranamadi: Gunluk ("},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

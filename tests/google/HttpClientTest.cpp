@@ -191,7 +191,9 @@ TEST(HttpClientTest, SpeaksOnlyHttpsAndLoopbackHttp) {
       res.set_redirect("http://203.0.113.7/upload", 307);
     });
     s.Put("/to-loopback", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/landed", 307); });
-    s.Put("/landed", [](const httplib::Request& req, httplib::Response& res) { res.set_content(req.body, "text/plain"); });
+    s.Put("/landed", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(req.body, "text/plain");
+    });
   });
   HttpClient client;
   client.SetConnectTimeoutMs(60000);
