@@ -52,7 +52,9 @@ void TCloudBackupService::CollectDriveFilesRecursive(const std::string& FolderID
                                                      std::vector<TDriveFileInfo>& Files) {
   std::vector<TDriveFileInfo> children;
   // An unanswered listing must not read as an empty folder.
-  if (!FGoogleDrive->TryListFiles(FolderID, children)) throw EAppError("Drive dosya listesi alinamadi.");
+  std::string listError;
+  if (!FGoogleDrive->TryListFiles(FolderID, children, &listError))
+    throw EDriveError("Drive dosya listesi alinamadi. " + listError);
   for (TDriveFileInfo& child : children) {
     if (child.FileID.empty() || child.Name.empty()) continue;
     const std::string rel = RelativePrefix.empty() ? child.Name : RelativePrefix + "\\" + child.Name;
@@ -68,7 +70,9 @@ void TCloudBackupService::CollectDriveFilesRecursive(const std::string& FolderID
 void TCloudBackupService::CollectPlanFolderBackups(const TBackupPlan& Plan, const std::string& FolderID,
                                                    std::vector<TDriveFileInfo>& Files) {
   std::vector<TDriveFileInfo> children;
-  if (!FGoogleDrive->TryListFiles(FolderID, children)) throw EAppError("Drive dosya listesi alinamadi.");
+  std::string listError;
+  if (!FGoogleDrive->TryListFiles(FolderID, children, &listError))
+    throw EDriveError("Drive dosya listesi alinamadi. " + listError);
   const size_t before = Files.size();
   for (TDriveFileInfo child : children) {
     if (!IsPlanDriveBackupFile(Plan, child)) continue;
