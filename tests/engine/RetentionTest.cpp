@@ -129,7 +129,8 @@ TEST_F(RetentionTest, DriveRetentionSkipsAListingItCannotFinish) {
     engine->ApplyDriveRetention(plan);
     Cloud().ClearFaults();
     EXPECT_THAT(DriveNames(folder), ElementsAre("Muhasebe_.bak"));
-    EXPECT_TRUE(log.Contains(TLogLevel::Warn, "Drive retention atlandi; klasor listelenemedi. Plan: Gunluk Muhasebe | "));
+    EXPECT_TRUE(
+        log.Contains(TLogLevel::Warn, "Drive retention atlandi; klasor listelenemedi. Plan: Gunluk Muhasebe | "));
   }
   engine->ApplyDriveRetention(plan);
   EXPECT_THAT(DriveNames(folder), ::testing::IsEmpty());

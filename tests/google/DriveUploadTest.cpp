@@ -214,7 +214,8 @@ TEST(SessionAddressTest, LeadsOnlyToTheUploadHost) {
   }
   EXPECT_EQ(ReadFile(victim), "keep me");
   EXPECT_EQ(chunks, 0);
-  EXPECT_TRUE(log.Contains(TLogLevel::Error, "Resumable init: oturum adresi yukleme sunucusunda degil, kullanilmadi: "));
+  EXPECT_TRUE(
+      log.Contains(TLogLevel::Error, "Resumable init: oturum adresi yukleme sunucusunda degil, kullanilmadi: "));
   EXPECT_TRUE(log.Contains("kullanilmadi: http://203.0.113.7:80"));
 
   location = upload.Url("/upload/drive/v3/files?upload_id=ok");
