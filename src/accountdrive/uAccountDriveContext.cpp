@@ -30,9 +30,10 @@ bool GetAccountRootFolderName(TEnv& env, std::string& Name, std::string& Error) 
 }
 
 bool EnsureAccountRootFolder(TEnv& env, TGoogleDrive& Drive, const std::string& RootFolderID,
-                             std::string& FolderID, std::string& Error) {
+                             std::string& FolderID, std::string& Error, bool* DriveFailed) {
   FolderID.clear();
   Error.clear();
+  if (DriveFailed) *DriveFailed = false;
   std::string name;
   if (!GetAccountRootFolderName(env, name, Error)) return false;
   const std::string parent = IsBlank(RootFolderID) ? std::string("root") : Trim(RootFolderID);
@@ -42,10 +43,12 @@ bool EnsureAccountRootFolder(TEnv& env, TGoogleDrive& Drive, const std::string& 
     LogException("Hesap ana klasoru hazirlanamadi", e);
     FolderID.clear();
     Error = std::string("Hesap ana klasoru hazirlanamadi: ") + e.what();
+    if (DriveFailed) *DriveFailed = true;
     return false;
   }
   if (FolderID.empty()) {
     Error = "Hesap ana klasoru olusturulamadi: " + name;
+    if (DriveFailed) *DriveFailed = true;
     return false;
   }
   return true;

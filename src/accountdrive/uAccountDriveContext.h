@@ -17,8 +17,10 @@ std::string SanitizeAccountFolderName(const std::string& Text);
 // "Hesap"); false with the account lookup's error.
 bool GetAccountRootFolderName(TEnv& env, std::string& Name, std::string& Error);
 // Finds or creates the account root folder below RootFolderID (the Drive
-// root when blank). Never throws.
+// root when blank). Never throws. A lookup that fails never creates the
+// folder. *DriveFailed, when given, tells a failure of Drive (worth another
+// attempt) from one of the account lookup.
 bool EnsureAccountRootFolder(TEnv& env, TGoogleDrive& Drive, const std::string& RootFolderID,
-                             std::string& FolderID, std::string& Error);
+                             std::string& FolderID, std::string& Error, bool* DriveFailed = nullptr);
 
 }  // namespace calvora

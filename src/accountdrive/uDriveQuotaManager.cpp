@@ -6,6 +6,10 @@
 #include "foundation/TextUtil.h"
 #include "google/uGoogleDrive.h"
 
+#include <limits>
+#include <set>
+#include <vector>
+
 namespace calvora {
 namespace {
 
@@ -13,18 +17,32 @@ constexpr std::int64_t kMiB = 1048576;
 
 // Size of everything below the folder. Unlike a plain size sum, a listing
 // that fails makes the measurement fail: counting an unreadable folder as
-// empty would let uploads past the account's quota.
+// empty would let uploads past the account's quota. Each folder counts once
+// (a server may list a folder below itself) and the sum stops at the
+// largest 64-bit value.
 bool MeasureFolder(TGoogleDrive& Drive, const std::string& FolderID, std::int64_t& Total) {
-  std::vector<TDriveFileInfo> items;
-  if (!Drive.TryListFiles(FolderID, items)) return false;
-  for (const TDriveFileInfo& item : items) {
-    if (SameText(item.MimeType, kDriveFolderMimeType)) {
-      if (!MeasureFolder(Drive, item.FileID, Total)) return false;
-    } else {
-      Total += item.Size;
+  std::set<std::string> seen;
+  std::vector<std::string> pending{FolderID};
+  while (!pending.empty()) {
+    const std::string folder = pending.back();
+    pending.pop_back();
+    if (!seen.insert(folder).second) continue;
+    std::vector<TDriveFileInfo> items;
+    if (!Drive.TryListFiles(folder, items)) return false;
+    for (const TDriveFileInfo& item : items) {
+      if (SameText(item.MimeType, kDriveFolderMimeType))
+        pending.push_back(item.FileID);
+      else
+        Total = AddByteCounts(Total, item.Size);
     }
   }
   return true;
+}
+
+// The account quota in bytes; a figure too large for 64 bits is the largest.
+std::int64_t QuotaBytes(std::int64_t QuotaMB) {
+  return QuotaMB > std::numeric_limits<std::int64_t>::max() / kMiB ? std::numeric_limits<std::int64_t>::max()
+                                                                     : QuotaMB * kMiB;
 }
 
 }  // namespace
@@ -38,7 +56,7 @@ bool GetAccountDriveUsage(TEnv& env, TGoogleDrive& Drive, const std::string& Roo
   try {
     if (account.StorageQuotaMB > 0) {
       Usage.UsesAccountQuota = true;
-      Usage.LimitBytes = account.StorageQuotaMB * kMiB;
+      Usage.LimitBytes = QuotaBytes(account.StorageQuotaMB);
       std::string folderID;
       if (!EnsureAccountRootFolder(env, Drive, RootFolderID, folderID, Error)) return false;
       std::int64_t used = 0;

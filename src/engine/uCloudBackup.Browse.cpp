@@ -78,7 +78,9 @@ void TCloudBackupService::CollectDriveFilesRecursive(const std::string& FolderID
                                                      std::vector<TDriveFileInfo>& Files) {
   std::vector<TDriveFileInfo> children;
   // An unanswered listing must not read as an empty folder.
-  if (!FGoogleDrive->TryListFiles(FolderID, children)) throw EAppError("Drive dosya listesi alinamadi.");
+  std::string listError;
+  if (!FGoogleDrive->TryListFiles(FolderID, children, &listError))
+    throw EDriveError("Drive dosya listesi alinamadi. " + listError);
   for (TDriveFileInfo& child : children) {
     if (child.FileID.empty() || child.Name.empty()) continue;
     const std::string rel = RelativePrefix.empty() ? child.Name : RelativePrefix + "\\" + child.Name;
@@ -94,7 +96,9 @@ void TCloudBackupService::CollectDriveFilesRecursive(const std::string& FolderID
 void TCloudBackupService::CollectPlanFolderBackups(const TBackupPlan& Plan, const std::string& FolderID,
                                                    std::vector<TDriveFileInfo>& Files) {
   std::vector<TDriveFileInfo> children;
-  if (!FGoogleDrive->TryListFiles(FolderID, children)) throw EAppError("Drive dosya listesi alinamadi.");
+  std::string listError;
+  if (!FGoogleDrive->TryListFiles(FolderID, children, &listError))
+    throw EDriveError("Drive dosya listesi alinamadi. " + listError);
   const size_t before = Files.size();
   for (TDriveFileInfo child : children) {
     if (!IsPlanDriveBackupFile(Plan, child)) continue;
@@ -187,7 +191,7 @@ bool TCloudBackupService::DownloadPlanBackups(const TBackupPlan& Plan, const std
       return false;
     }
     std::int64_t total = 0;
-    for (const TDriveFileInfo& file : files) total += file.Size;
+    for (const TDriveFileInfo& file : files) total = AddByteCounts(total, file.Size);
     if (FOnDownloadProgress) FOnDownloadProgress(0, total);
 
     int downloaded = 0;
@@ -199,7 +203,7 @@ bool TCloudBackupService::DownloadPlanBackups(const TBackupPlan& Plan, const std
       std::string message;
       if (DownloadDriveBackupFile(file, local, message)) {
         ++downloaded;
-        done += file.Size;
+        done = AddByteCounts(done, file.Size);
         if (FOnDownloadProgress) FOnDownloadProgress(done, total);
         LogInfoFmt("Drive yedegi indirildi: %s -> %s", file.Name, local);
       } else {

@@ -95,7 +95,9 @@ class TDriveFolderIndex {
   TListing& Listing(const std::string& FolderID) {
     TListing& listing = FListings[FolderID];
     if (!listing.listed) {
-      if (!FDrive.TryListFiles(FolderID, listing.items)) throw EAppError("Drive klasoru listelenemedi: " + FolderID);
+      std::string error;
+      if (!FDrive.TryListFiles(FolderID, listing.items, &error))
+        throw EDriveError("Drive klasoru listelenemedi: " + FolderID + " (" + error + ")");
       listing.listed = true;
     }
     return listing;
@@ -138,7 +140,7 @@ class TRunQuota {
   }
 
   void Added(std::int64_t Bytes) {
-    if (FKnown && Bytes > 0) FUsage.UsedBytes += Bytes;
+    if (FKnown) FUsage.UsedBytes = AddByteCounts(FUsage.UsedBytes, Bytes);
   }
 
  private:

@@ -70,8 +70,9 @@ void TCloudBackupService::UploadRestoreFile(const std::string& FileName, const s
   const std::string driveFolder = FGoogleDrive->EnsureFolderPath(AccountRootFolderId(), kRestoreMetaFolderName);
   if (driveFolder.empty()) throw EAppError("Drive restoremeta klasoru olusturulamadi.");
   TDriveFileInfo existing;
-  if (!FGoogleDrive->TryFindFileInFolder(driveFolder, FileName, existing))
-    throw EAppError("Drive restoremeta klasoru listelenemedi: " + FileName);
+  std::string listError;
+  if (!FGoogleDrive->TryFindFileInFolder(driveFolder, FileName, existing, &listError))
+    throw EDriveError("Drive restoremeta klasoru listelenemedi: " + FileName + " (" + listError + ")");
   TDriveFileInfo result = existing.FileID.empty() ? FGoogleDrive->UploadFile(temp, driveFolder)
                                                   : FGoogleDrive->UpdateFileContent(existing.FileID, temp);
   if (!result.FileID.empty())
@@ -87,7 +88,9 @@ bool TCloudBackupService::DownloadAccountRestoreData(std::string& ResultMessage)
     const std::string folder = FGoogleDrive->EnsureFolderPath(AccountRootFolderId(), kRestoreMetaFolderName);
     if (folder.empty()) throw EAppError("Drive restoremeta klasoru olusturulamadi.");
     std::vector<TDriveFileInfo> children;
-    if (!FGoogleDrive->TryListFiles(folder, children)) throw EAppError("Drive restoremeta klasoru listelenemedi.");
+    std::string listError;
+    if (!FGoogleDrive->TryListFiles(folder, children, &listError))
+      throw EDriveError("Drive restoremeta klasoru listelenemedi. " + listError);
 
     const std::string localFolder = JoinPath(FEnv.DataDir(), kRestoreMetaFolderName);
     bool plansCame = false;

@@ -131,7 +131,14 @@ void TCloudBackupService::ApplyDriveRetention(const TBackupPlan& Plan) {
     return;
   }
   const TDateTime cutoff = FEnv.Now() - Plan.LocalBackupRetentionDays;
-  for (const TDriveFileInfo& file : FGoogleDrive->ListFiles(folder)) {
+  std::vector<TDriveFileInfo> files;
+  std::string listError;
+  if (!FGoogleDrive->TryListFiles(folder, files, &listError)) {
+    // Nothing is deleted on the strength of a listing Drive did not finish.
+    LogWarnFmt("Drive retention atlandi; klasor listelenemedi. Plan: %s | %s", Plan.Name, listError);
+    return;
+  }
+  for (const TDriveFileInfo& file : files) {
     if (file.FileID.empty() || file.Name.empty()) continue;
     try {
       if (file.ModifiedTime <= 0 || file.ModifiedTime > cutoff || !IsPlanDriveBackupFile(Plan, file)) continue;

@@ -293,17 +293,26 @@ bool TCloudBackupService::UploadOneFile(const TBackupPlan& Plan, const std::stri
     LogWarnFmt("Upload icin snapshot kopyasi kullaniliyor: %s", FilePath);
   }
 
-  const std::string folder = PlanDriveFolderId(Plan);
+  // A folder lookup Drive did not answer fails this attempt (the next one
+  // looks again); it never leads to a second folder.
+  std::string folder;
+  try {
+    folder = PlanDriveFolderId(Plan);
+  } catch (const EDriveError& e) {
+    Message = e.what();
+    return false;
+  }
   if (folder.empty()) {
     // Never fall back to the top level of the whole Drive.
     Message = "Drive hedef klasoru olusturulamadi veya bulunamadi: " + Trim(Plan.DriveSubFolder);
     return false;
   }
   TDriveFileInfo existing;
-  if (!FGoogleDrive->TryFindFileInFolder(folder, ExtractFileName(FilePath), existing)) {
+  std::string listError;
+  if (!FGoogleDrive->TryFindFileInFolder(folder, ExtractFileName(FilePath), existing, &listError)) {
     // Taking a failed listing for "no such file" would create a second
     // Drive file of the same name.
-    Message = "Drive klasor listesi okunamadi: " + ExtractFileName(FilePath);
+    Message = "Drive klasor listesi okunamadi: " + ExtractFileName(FilePath) + " (" + listError + ")";
     return false;
   }
 

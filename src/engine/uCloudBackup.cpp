@@ -61,7 +61,10 @@ std::string TCloudBackupService::PlanWorkDirectory(const TBackupPlan& Plan) cons
 }
 
 void TCloudBackupService::EnsureGoogleToken() {
-  if (IsBlank(FGoogleAuth->TokenData().AccessToken))
+  // A refresh token alone (as the central pool may store it) is renewed by
+  // GetValidToken below.
+  TTokenData token;
+  if (!FGoogleAuth->TryGetTokenData(token))
     throw EAppError("Google yetkilendirme tokeni bulunamadi. Masaustu uygulamadan yeniden yetkilendirme yapin.");
   if (IsBlank(FGoogleAuth->GetValidToken())) throw EAppError("Google erisim tokeni yenilenemedi.");
 }
@@ -69,8 +72,12 @@ void TCloudBackupService::EnsureGoogleToken() {
 std::string TCloudBackupService::AccountRootFolderId() {
   std::string folderId;
   std::string error;
-  if (!EnsureAccountRootFolder(FEnv, *FGoogleDrive, Trim(FAppConfig.GetRootFolderID()), folderId, error))
+  bool driveFailed = false;
+  if (!EnsureAccountRootFolder(FEnv, *FGoogleDrive, Trim(FAppConfig.GetRootFolderID()), folderId, error,
+                               &driveFailed)) {
+    if (driveFailed) throw EDriveError(error);
     throw EAppError(error);
+  }
   return folderId;
 }
 

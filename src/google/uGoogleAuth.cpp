@@ -88,17 +88,31 @@ void TGoogleAuth::ShowInfo(const std::string& Text) {
 std::string TGoogleAuth::RedirectUri() const { return "http://localhost:" + std::to_string(FPort) + "/callback"; }
 
 std::string TGoogleAuth::GetValidToken() {
-  if (FTokenData.AccessToken.empty()) {
+  // The central pool may hand over a refresh token alone: it is renewed
+  // into an access token here rather than taken for no token at all.
+  if (FTokenData.AccessToken.empty() && FTokenData.RefreshToken.empty()) {
     ShowInfo("Token yüklü değil. Önce Yetkilendir butonuna tıklayın.");
     return std::string();
   }
-  if (FTokenData.IsExpired(FEnv.Now())) {
+  if (FTokenData.AccessToken.empty() || FTokenData.IsExpired(FEnv.Now())) {
     LogInfo("Access token suresi doldu veya dolmak uzere, refresh deneniyor");
     if (!RefreshAccessToken()) {
       LogWarn("Refresh basarisiz, yeniden yetkilendirme gerekli");
       ShowInfo("Token süresi doldu ve yenilenemedi. Yeniden yetkilendirme gerekli.");
       return std::string();
     }
+  }
+  return FTokenData.AccessToken;
+}
+
+std::string TGoogleAuth::RenewRejectedToken(const std::string& RejectedToken) {
+  // Another request may have renewed it since this one was sent.
+  if (!FTokenData.AccessToken.empty() && FTokenData.AccessToken != RejectedToken) return FTokenData.AccessToken;
+  LogWarn("Google erisim tokeni suresinden once reddedildi, refresh deneniyor");
+  if (!RefreshAccessToken()) {
+    LogWarn("Refresh basarisiz, yeniden yetkilendirme gerekli");
+    ShowInfo("Token süresi doldu ve yenilenemedi. Yeniden yetkilendirme gerekli.");
+    return std::string();
   }
   return FTokenData.AccessToken;
 }

@@ -34,9 +34,15 @@ class TGoogleAuth {
   TGoogleAuth(const TGoogleAuth&) = delete;
   TGoogleAuth& operator=(const TGoogleAuth&) = delete;
 
-  // The access token, renewed first when it (nearly) ran out; empty when
-  // there is no usable token.
+  // The access token, renewed first when it (nearly) ran out or when only a
+  // refresh token is held; empty when there is no usable token.
   std::string GetValidToken();
+  // Google refused `RejectedToken` although its expiry lies ahead (clock
+  // skew, a wrong expiry from the pool, a revoked grant): renews it at once
+  // (saving the cache when a path is known) and returns the new access
+  // token; empty when it cannot be renewed. A token that was already
+  // replaced is not renewed again.
+  std::string RenewRejectedToken(const std::string& RejectedToken);
   // Replaces the token set; nothing is saved.
   void SetTokenData(const TTokenData& Value);
   // Copy of the token set; true when the access or refresh token is not blank.

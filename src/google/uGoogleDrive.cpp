@@ -6,48 +6,46 @@
 #include "foundation/TextUtil.h"
 #include "foundation/uLogger.h"
 #include "google/uGoogleAuth.h"
+#include "google/uGoogleDriveAnswers.h"
 #include "platform/http_client.h"
 
-#include <cmath>
 #include <exception>
-#include <filesystem>
-#include <fstream>
-#include <optional>
+#include <limits>
+#include <set>
 
 namespace calvora {
 namespace {
 
+using drive_detail::DecimalMember;
+using drive_detail::ParseObject;
+using drive_detail::TPageGuard;
 using platform::HttpRequest;
 using platform::HttpResponse;
 using platform::UrlEncode;
 
-constexpr const char* kBoundary = "CalvoraBoundary7E8F9A";
-constexpr size_t kCopyBlock = 1048576;
-constexpr int kSessionStartAttempts = 3;
-constexpr int kChunkAttempts = 5;
-constexpr std::int64_t kProgressLogIntervalMs = 15000;
-constexpr const char* kUploadFields = "fields=id,name,size,md5Checksum";
-
-std::int64_t DecimalMember(const TJson& object, std::string_view key) {
-  long long value = 0;
-  return TryParseInt64(JsonMemberText(object, key), value) ? value : 0;
+// Why an answer is not usable, for error texts: "HTTP <status>: <Google's
+// message>" (the start of the body when it carries none).
+std::string AnswerFailure(const HttpResponse& response) {
+  TJson answer;
+  std::string message;
+  if (ParseObject(response.body, answer)) {
+    auto error = answer.find("error");
+    if (error != answer.end()) message = error->is_object() ? JsonMemberText(*error, "message") : JsonValueText(*error);
+  }
+  if (message.empty()) message = response.body;
+  // The text is the server's: kept short and on one line.
+  message = SanitizeUtf8(message.substr(0, 200));
+  for (char& c : message)
+    if (static_cast<unsigned char>(c) < 32) c = ' ';
+  message = Trim(message);
+  return Fmt("HTTP %d", response.status) + (message.empty() ? std::string() : ": " + message);
 }
 
-bool ParseObject(const std::string& body, TJson& object) { return TryParseJson(body, object) && object.is_object(); }
-
-// Where a resumable session goes on after a 308: after the last byte its
-// Range header names, or at 0 when there is none (the server kept nothing).
-bool ResumeOffsetOf(const HttpResponse& response, std::int64_t& next) {
-  const std::string range = response.Header("Range");
-  if (range.empty()) {
-    next = 0;
-    return true;
-  }
-  const size_t dash = range.rfind('-');
-  long long last = 0;
-  if (dash == std::string::npos || !TryParseInt64(range.substr(dash + 1), last)) return false;
-  next = last + 1;
-  return true;
+// The Authorization value a request carries; empty when it has none.
+std::string AuthorizationOf(const HttpRequest& request) {
+  for (const auto& [name, value] : request.headers)
+    if (SameText(name, "Authorization")) return value;
+  return std::string();
 }
 
 TDriveFileInfo FileInfoFromJson(const TJson& item) {
@@ -61,32 +59,6 @@ TDriveFileInfo FileInfoFromJson(const TJson& item) {
   return info;
 }
 
-// The upload answers carry only id, name, size and md5Checksum.
-TDriveFileInfo UploadResultFromJson(const TJson& item) {
-  TDriveFileInfo info;
-  info.FileID = JsonMemberText(item, "id");
-  info.Name = JsonMemberText(item, "name");
-  info.Size = DecimalMember(item, "size");
-  info.MD5 = JsonMemberText(item, "md5Checksum");
-  return info;
-}
-
-std::string NewFileMetadata(const std::string& LocalPath, const std::string& ParentFolderID) {
-  TJson metadata = TJson::object();
-  metadata["name"] = ExtractFileName(LocalPath);
-  if (!ParentFolderID.empty()) metadata["parents"] = TJson::array({ParentFolderID});
-  return JsonToText(metadata);
-}
-
-// Size of a local file for the upload decision; 0 when it cannot be read.
-std::int64_t UploadSizeOf(const std::string& path) {
-  std::int64_t size = FileSizeOf(path);
-  return size < 0 ? 0 : size;
-}
-
-// A millisecond tick from the environment's clock (tests move it by hand).
-std::int64_t TickMs(const TClock& clock) { return std::llround(clock.Now() * 86400000.0); }
-
 }  // namespace
 
 TGoogleDrive::TGoogleDrive(TGoogleAuth& Auth) : FAuth(Auth), FHttpClient(std::make_unique<platform::HttpClient>()) {
@@ -95,6 +67,8 @@ TGoogleDrive::TGoogleDrive(TGoogleAuth& Auth) : FAuth(Auth), FHttpClient(std::ma
 }
 
 TGoogleDrive::~TGoogleDrive() = default;
+
+void TGoogleDrive::SetLowSpeedWindowSeconds(long Seconds) { FHttpClient->SetLowSpeedWindowSeconds(Seconds); }
 
 std::string TGoogleDrive::GetAuthHeader() { return "Bearer " + FAuth.GetValidToken(); }
 
@@ -114,11 +88,34 @@ std::string TGoogleDrive::UploadUrl(const std::string& PathAndQuery) const {
   return FAuth.Env().Deployment().DriveUploadBase + PathAndQuery;
 }
 
-HttpResponse TGoogleDrive::Send(const HttpRequest& Request) { return FHttpClient->Send(Request); }
+HttpResponse TGoogleDrive::Send(const HttpRequest& Request) {
+  HttpResponse response = FHttpClient->Send(Request);
+  if (response.status != 401) return response;
+  // Google may refuse a token well before the expiry the cache holds (clock
+  // skew, a wrong expiry from the pool, a password change): renew it once
+  // and ask again, instead of failing every request of the run. Requests
+  // without a token (the upload session address) have nothing to renew.
+  const std::string sent = AuthorizationOf(Request);
+  if (sent.size() <= 7 || sent.compare(0, 7, "Bearer ") != 0) return response;
+  const std::string token = FAuth.RenewRejectedToken(sent.substr(7));
+  if (token.empty()) return response;
+  HttpRequest again = Request;
+  for (auto& [name, value] : again.headers)
+    if (SameText(name, "Authorization")) value = "Bearer " + token;
+  return FHttpClient->Send(again);
+}
 
 // ---------------------------------------------------------------- folders
 
 std::string TGoogleDrive::FindSubFolder(const std::string& ParentFolderID, const std::string& FolderName) {
+  std::string id, error;
+  return TryFindSubFolder(ParentFolderID, FolderName, id, error) ? id : std::string();
+}
+
+bool TGoogleDrive::TryFindSubFolder(const std::string& ParentFolderID, const std::string& FolderName,
+                                    std::string& FolderID, std::string& Error) {
+  FolderID.clear();
+  Error.clear();
   try {
     // Drive's query strings escape the backslash as well as the apostrophe.
     std::string escaped = ReplaceAll(ReplaceAll(FolderName, "\\", "\\\\"), "'", "\\'");
@@ -129,13 +126,24 @@ std::string TGoogleDrive::FindSubFolder(const std::string& ParentFolderID, const
     request.headers = BuildHeaders("");
     HttpResponse response = Send(request);
     TJson answer;
-    if (!ParseObject(response.body, answer)) return std::string();
-    auto files = answer.find("files");
-    if (files == answer.end() || !files->is_array() || files->empty()) return std::string();
-    return JsonMemberText((*files)[0], "id");
+    const bool readable = response.status == 200 && ParseObject(response.body, answer);
+    auto files = readable ? answer.find("files") : answer.end();
+    if (!readable || (files != answer.end() && !files->is_array())) {
+      Error = "Drive klasoru aranamadi: " + FolderName + " (" + AnswerFailure(response) + ")";
+      LogWarnFmt("Drive klasor aramasi HTTP %d: %s", response.status, response.body);
+      return false;
+    }
+    if (files == answer.end() || files->empty()) return true;
+    FolderID = JsonMemberText((*files)[0], "id");
+    if (FolderID.empty()) {
+      Error = "Drive klasoru aranamadi: " + FolderName + " (yanitta klasor kimligi yok)";
+      return false;
+    }
+    return true;
   } catch (const std::exception& e) {
     LogException("FindSubFolder: " + FolderName, e);
-    return std::string();
+    Error = "Drive klasoru aranamadi: " + FolderName + " (" + e.what() + ")";
+    return false;
   }
 }
 
@@ -152,7 +160,7 @@ std::string TGoogleDrive::CreateFolder(const std::string& FolderName, const std:
   request.headers = BuildHeaders("application/json");
   request.body = JsonToText(body);
   HttpResponse response = Send(request);
-  if (response.status == 200) {
+  if (response.status == 200 || response.status == 201) {
     TJson answer;
     bool parsed = ParseObject(response.body, answer);
     if (parsed && JsonHas(answer, "error")) {
@@ -181,10 +189,20 @@ std::string TGoogleDrive::EnsureFolderPath(const std::string& RootFolderID, cons
     if (cached != FFolderCache.end()) {
       id = cached->second;
     } else {
-      id = FindSubFolder(parent, part);
+      // Only a lookup Drive answered may lead to a new folder: a failed one
+      // taken for "not there" made a second folder of the same name.
+      std::string error;
+      if (!TryFindSubFolder(parent, part, id, error)) {
+        LogErrorFmt("Alt klasor aranamadi: %s (parent=%s)", part, parent);
+        throw EDriveError(error);
+      }
       if (id.empty()) {
         LogDebugFmt("Alt klasor olusturuluyor: %s (parent=%s)", part, parent);
-        id = CreateFolder(part, parent);
+        try {
+          id = CreateFolder(part, parent);
+        } catch (const platform::HttpTransportError& e) {
+          throw EDriveError("Drive klasoru olusturulamadi: " + part + " (" + e.what() + ")");
+        }
         if (id.empty()) {
           LogErrorFmt("Alt klasor olusturulamadi: %s (parent=%s)", part, parent);
           return std::string();
@@ -218,6 +236,7 @@ HttpResponse TGoogleDrive::RequestListPage(const std::string& ParentFolderID, co
 std::vector<TDriveFileInfo> TGoogleDrive::ListFiles(const std::string& ParentFolderID) {
   std::vector<TDriveFileInfo> result;
   std::string pageToken;
+  TPageGuard pages;
   try {
     do {
       HttpResponse response = RequestListPage(ParentFolderID, pageToken);
@@ -228,6 +247,11 @@ std::vector<TDriveFileInfo> TGoogleDrive::ListFiles(const std::string& ParentFol
       if (files != answer.end() && files->is_array())
         for (const auto& item : *files) result.push_back(FileInfoFromJson(item));
       pageToken = JsonMemberText(answer, "nextPageToken");
+      std::string error;
+      if (!pageToken.empty() && !pages.Follow(pageToken, error)) {
+        LogError(error);
+        return {};
+      }
     } while (!pageToken.empty());
   } catch (const std::exception& e) {
     ShowError(std::string("Liste hatası: ") + e.what());
@@ -243,38 +267,50 @@ TDriveFileInfo TGoogleDrive::FindFileInFolder(const std::string& ParentFolderID,
   return TDriveFileInfo();
 }
 
-bool TGoogleDrive::TryListFiles(const std::string& ParentFolderID, std::vector<TDriveFileInfo>& Files) {
+bool TGoogleDrive::TryListFiles(const std::string& ParentFolderID, std::vector<TDriveFileInfo>& Files,
+                                std::string* Error) {
   Files.clear();
   std::vector<TDriveFileInfo> result;
   std::string pageToken;
+  TPageGuard pages;
+  std::string error;
+  auto fail = [&](const std::string& text) {
+    if (Error) *Error = text;
+    return false;
+  };
   try {
     do {
       HttpResponse response = RequestListPage(ParentFolderID, pageToken);
       TJson answer;
       if (response.status != 200 || !ParseObject(response.body, answer)) {
         LogErrorFmt("Drive listeleme HTTP %d: %s", response.status, response.body);
-        return false;
+        return fail(AnswerFailure(response));
       }
       auto files = answer.find("files");
-      if (files != answer.end() && !files->is_array()) return false;
+      if (files != answer.end() && !files->is_array()) return fail(AnswerFailure(response));
       if (files != answer.end())
         for (const auto& item : *files) result.push_back(FileInfoFromJson(item));
       pageToken = JsonMemberText(answer, "nextPageToken");
+      if (!pageToken.empty() && !pages.Follow(pageToken, error)) {
+        LogError(error);
+        return fail(error);
+      }
     } while (!pageToken.empty());
   } catch (const std::exception& e) {
     LogException("Drive listeleme hatasi", e);
-    return false;
+    return fail(e.what());
   }
   Files = std::move(result);
+  if (Error) Error->clear();
   return true;
 }
 
 bool TGoogleDrive::TryFindFileInFolder(const std::string& ParentFolderID, const std::string& FileName,
-                                       TDriveFileInfo& File) {
+                                       TDriveFileInfo& File, std::string* Error) {
   File = TDriveFileInfo();
   if (IsBlank(ParentFolderID) || IsBlank(FileName)) return false;
   std::vector<TDriveFileInfo> files;
-  if (!TryListFiles(ParentFolderID, files)) return false;
+  if (!TryListFiles(ParentFolderID, files, Error)) return false;
   for (const TDriveFileInfo& item : files)
     if (SameText(item.Name, FileName) && item.MimeType != kDriveFolderMimeType) {
       File = item;
@@ -327,9 +363,22 @@ bool TGoogleDrive::GetStorageQuota(TDriveStorageQuota& Quota) {
 
 std::int64_t TGoogleDrive::GetFolderSize(const std::string& FolderID) {
   if (IsBlank(FolderID)) return 0;
+  // A server that lists a folder below itself must not send this round in
+  // circles: each folder is counted once.
+  std::set<std::string> seen;
   std::int64_t total = 0;
-  for (const TDriveFileInfo& item : ListFiles(FolderID))
-    total += SameText(item.MimeType, kDriveFolderMimeType) ? GetFolderSize(item.FileID) : item.Size;
+  std::vector<std::string> pending{FolderID};
+  while (!pending.empty()) {
+    const std::string folder = pending.back();
+    pending.pop_back();
+    if (!seen.insert(folder).second) continue;
+    for (const TDriveFileInfo& item : ListFiles(folder)) {
+      if (SameText(item.MimeType, kDriveFolderMimeType))
+        pending.push_back(item.FileID);
+      else
+        total = AddByteCounts(total, item.Size);
+    }
+  }
   return total;
 }
 
@@ -341,426 +390,6 @@ bool TGoogleDrive::DeleteFile(const std::string& FileID) {
     request.headers = BuildHeaders("");
     return Send(request).status == 204;
   } catch (const std::exception&) {
-    return false;
-  }
-}
-
-// ---------------------------------------------------------------- uploads
-
-TDriveFileInfo TGoogleDrive::UploadFile(const std::string& LocalPath, const std::string& ParentFolderID,
-                                        const TUploadProgress& OnProgress) {
-  if (!FileExists(LocalPath)) throw EAppError("Dosya bulunamadı: " + LocalPath);
-  std::int64_t size = UploadSizeOf(LocalPath);
-  if (size > kSimpleUploadLimit) return UploadFileResumable(LocalPath, ParentFolderID, OnProgress);
-
-  std::string auth = GetAuthHeader();
-  if (auth == "Bearer ") {
-    ShowError("Hata: Token yüklü değil!");
-    return TDriveFileInfo();
-  }
-  try {
-    std::string body = std::string("--") + kBoundary + "\r\nContent-Type: application/json; charset=UTF-8\r\n\r\n" +
-                       NewFileMetadata(LocalPath, ParentFolderID) + "\r\n" + "--" + kBoundary + "\r\n" +
-                       "Content-Type: application/octet-stream" + "\r\n\r\n";
-    std::ifstream in(LocalPath, std::ios::binary);
-    if (!in) throw EFileError("Dosya okunamadı: " + LocalPath);
-    std::string block(kCopyBlock, '\0');
-    while (in) {
-      in.read(block.data(), static_cast<std::streamsize>(block.size()));
-      body.append(block.data(), static_cast<size_t>(in.gcount()));
-    }
-    if (in.bad()) throw EFileError("Dosya okunamadı: " + LocalPath);
-    body += std::string("\r\n--") + kBoundary + "--";
-
-    HttpRequest request;
-    request.method = "POST";
-    request.url = UploadUrl(std::string("/upload/drive/v3/files?uploadType=multipart&") + kUploadFields);
-    request.headers = {{"Authorization", auth},
-                       {"Content-Type", std::string("multipart/related; boundary=") + kBoundary}};
-    request.body = std::move(body);
-    HttpResponse response = Send(request);
-    LogDebugFmt("Upload HTTP %d: %s", response.status, ExtractFileName(LocalPath));
-    return UploadAnswer(response, "Drive upload hatasi: ", "Drive hatası: ");
-  } catch (const std::exception& e) {
-    LogException("Upload istisna: " + LocalPath, e);
-    ShowError(std::string("Upload hatası: ") + e.what());
-    return TDriveFileInfo();
-  }
-}
-
-// The file record of a one-request upload's answer; an error answer is
-// logged and shown, and gives an empty record.
-TDriveFileInfo TGoogleDrive::UploadAnswer(const HttpResponse& Response, const std::string& LogText,
-                                          const std::string& UserText) {
-  TJson answer;
-  if (!ParseObject(Response.body, answer)) return TDriveFileInfo();
-  if (JsonHas(answer, "error")) {
-    LogError(LogText + Response.body);
-    ShowError(UserText + Response.body);
-    return TDriveFileInfo();
-  }
-  return UploadResultFromJson(answer);
-}
-
-TDriveFileInfo TGoogleDrive::UploadFileResumable(const std::string& LocalPath, const std::string& ParentFolderID,
-                                                 const TUploadProgress& OnProgress) {
-  if (!FileExists(LocalPath)) throw EAppError("Dosya bulunamadı: " + LocalPath);
-  std::string metadata = NewFileMetadata(LocalPath, ParentFolderID);
-  std::int64_t size = FileSizeOf(LocalPath);
-  if (size < 0) throw EFileError("Dosya okunamadı: " + LocalPath);
-  std::string session;
-  if (!StartResumableSession(UploadUrl(std::string("/upload/drive/v3/files?uploadType=resumable&") + kUploadFields),
-                             false, size, metadata, session))
-    return TDriveFileInfo();
-  return UploadSessionChunks(session, LocalPath, size, OnProgress);
-}
-
-TDriveFileInfo TGoogleDrive::UpdateFileContent(const std::string& FileID, const std::string& LocalPath,
-                                               const TUploadProgress& OnProgress) {
-  if (IsBlank(FileID)) throw EAppError("Guncellenecek Drive dosya ID bos.");
-  if (!FileExists(LocalPath)) throw EAppError("Dosya bulunamadı: " + LocalPath);
-  std::int64_t size = UploadSizeOf(LocalPath);
-  if (size > kSimpleUploadLimit) return UpdateFileContentResumable(FileID, LocalPath, OnProgress);
-  try {
-    HttpRequest request;
-    request.method = "PATCH";
-    request.url = UploadUrl("/upload/drive/v3/files/" + FileID + "?uploadType=media&" + kUploadFields);
-    request.headers = BuildHeaders("application/octet-stream");
-    request.bodyFile = LocalPath;  // streamed while it is read
-    HttpResponse response = Send(request);
-    LogDebugFmt("Drive update HTTP %d: %s", response.status, ExtractFileName(LocalPath));
-    if (OnProgress) OnProgress(size, size);
-    return UploadAnswer(response, "Drive update hatasi: ", "Drive güncelleme hatası: ");
-  } catch (const std::exception& e) {
-    LogException("Drive dosya guncelleme istisnasi: " + LocalPath, e);
-    ShowError(std::string("Drive güncelleme hatası: ") + e.what());
-    return TDriveFileInfo();
-  }
-}
-
-TDriveFileInfo TGoogleDrive::UpdateFileContentResumable(const std::string& FileID, const std::string& LocalPath,
-                                                        const TUploadProgress& OnProgress) {
-  if (IsBlank(FileID)) throw EAppError("Guncellenecek Drive dosya ID bos.");
-  if (!FileExists(LocalPath)) throw EAppError("Dosya bulunamadı: " + LocalPath);
-  std::int64_t size = FileSizeOf(LocalPath);
-  if (size < 0) throw EFileError("Dosya okunamadı: " + LocalPath);
-  std::string session;
-  if (!StartResumableSession(
-          UploadUrl("/upload/drive/v3/files/" + FileID + "?uploadType=resumable&" + kUploadFields), true, size,
-          "{}", session))
-    return TDriveFileInfo();
-  return UploadSessionChunks(session, LocalPath, size, OnProgress);
-}
-
-bool TGoogleDrive::StartResumableSession(const std::string& Address, bool UsePatch, std::int64_t TotalSize,
-                                         const std::string& MetadataJSON, std::string& SessionAddress) {
-  HttpRequest request;
-  request.method = UsePatch ? "PATCH" : "POST";
-  request.url = Address;
-  request.headers = {{"Authorization", GetAuthHeader()},
-                     {"Content-Type", "application/json; charset=UTF-8"},
-                     {"X-Upload-Content-Type", "application/octet-stream"},
-                     {"X-Upload-Content-Length", std::to_string(TotalSize)}};
-  request.body = MetadataJSON;
-
-  const TClock& clock = FAuth.Env().Clock();
-  HttpResponse response;
-  int attempt = 0;  // shared by retryable statuses and raised errors
-  for (;;) {
-    try {
-      response = Send(request);
-    } catch (const std::exception& e) {
-      ++attempt;
-      LogWarnFmt("Resumable init istisna (deneme %d): %s", attempt, e.what());
-      if (attempt >= kSessionStartAttempts) {
-        LogException("Resumable init istisna: " + Address, e);
-        return false;
-      }
-      clock.SleepMs(attempt * 1000);
-      continue;
-    }
-    if (!IsRetryableStatus(response.status) || attempt >= kSessionStartAttempts - 1) break;
-    ++attempt;
-    LogWarnFmt("Resumable init retry HTTP %d (deneme %d)", response.status, attempt);
-    clock.SleepMs(attempt * 1000);
-  }
-
-  if (response.status == 200) {
-    SessionAddress = response.Header("Location");
-    if (!SessionAddress.empty()) return true;
-    LogError("Resumable init: Location header yok");
-    return false;
-  }
-  LogErrorFmt("Resumable init HTTP %d: %s", response.status, response.body);
-  return false;
-}
-
-TDriveFileInfo TGoogleDrive::UploadSessionChunks(const std::string& SessionAddress, const std::string& LocalPath,
-                                                 std::int64_t TotalSize, const TUploadProgress& OnProgress) {
-  TDriveFileInfo result;
-  const std::string fileName = ExtractFileName(LocalPath);
-  const TClock& clock = FAuth.Env().Clock();
-  LogDebugFmt("Resumable session acildi: %s (boyut=%d)", fileName, TotalSize);
-
-  // An empty file has no chunk: the session is completed by the status
-  // request, whose answer carries the new file.
-  if (TotalSize == 0) {
-    std::int64_t next = 0;
-    if (!QueryResumableStatus(SessionAddress, 0, next, result)) result = TDriveFileInfo();
-  }
-
-  std::int64_t offset = 0;
-  const std::int64_t start = TickMs(clock);
-  std::int64_t lastLog = 0;
-  int stalls = 0;  // answers in a row that kept nothing of a chunk
-  bool done = false;
-  while (offset < TotalSize && !done) {
-    const std::int64_t length = std::min<std::int64_t>(TotalSize - offset, kChunkSize);
-    HttpRequest request;
-    request.method = "PUT";
-    request.url = SessionAddress;  // the session address needs no Authorization
-    request.headers = {{"Content-Range", Fmt("bytes %d-%d/%d", offset, offset + length - 1, TotalSize)}};
-    request.bodyFile = LocalPath;
-    request.bodyOffset = offset;
-    request.bodyLength = length;
-
-    std::optional<HttpResponse> answer;
-    bool resumed = false;
-    for (int failures = 0; !answer;) {
-      std::string failure;
-      try {
-        HttpResponse response = Send(request);
-        if (!IsRetryableStatus(response.status)) {
-          answer = std::move(response);
-          break;
-        }
-        failure = Fmt("HTTP %d", response.status);
-      } catch (const std::exception& e) {
-        failure = e.what();
-      }
-      ++failures;
-      LogWarnFmt("Chunk PUT hata (deneme %d): %s", failures, failure);
-      if (failures < kChunkAttempts) {
-        clock.SleepMs(failures * 1000);
-        continue;
-      }
-      std::int64_t next = 0;
-      TDriveFileInfo completed;
-      if (QueryResumableStatus(SessionAddress, TotalSize, next, completed) && next > offset) {
-        LogWarnFmt("Chunk durumu sorgulandi, yukleme %d byte konumuna kadar ulasmis.", next);
-        offset = next;
-        if (!completed.FileID.empty()) result = completed;
-        resumed = true;
-        break;
-      }
-      LogException("Chunk PUT nihai hata", EAppError(failure));
-      return TDriveFileInfo();
-    }
-    if (resumed) continue;
-
-    const int status = answer->status;
-    LogDebugFmt("Chunk %d-%d/%d -> HTTP %d", offset, offset + length - 1, TotalSize, status);
-    if (status == 200 || status == 201) {
-      TJson body;
-      if (ParseObject(answer->body, body)) result = UploadResultFromJson(body);
-      offset = TotalSize;
-      done = true;
-      if (OnProgress) OnProgress(TotalSize, TotalSize);
-    } else if (status == 308) {
-      // The server may keep less than a chunk: go on from what it kept.
-      std::int64_t next = offset + length;
-      if (!ResumeOffsetOf(*answer, next) || next > offset + length) next = offset + length;
-      next = std::max<std::int64_t>(next, 0);
-      if (next < offset + length)
-        LogWarnFmt("Drive chunk'in %d byte'ini aldi; yukleme %d byte konumundan devam ediyor.",
-                   std::max<std::int64_t>(next - offset, 0), next);
-      stalls = next > offset ? 0 : stalls + 1;
-      if (stalls >= kChunkAttempts) {
-        LogErrorFmt("Resumable upload ilerlemiyor: %s %d byte konumunda kaldi.", fileName, offset);
-        return TDriveFileInfo();
-      }
-      offset = next;
-      if (OnProgress) OnProgress(offset, TotalSize);
-      const std::int64_t now = TickMs(clock);
-      if (now - lastLog >= kProgressLogIntervalMs || offset >= TotalSize) {
-        const double percent = static_cast<double>(offset) * 100.0 / static_cast<double>(TotalSize);
-        const double elapsed = static_cast<double>(now - start) / 1000.0;
-        const std::int64_t remaining = TotalSize - offset;
-        const double estimate =
-            offset > 0 && elapsed > 0 ? elapsed * static_cast<double>(remaining) / static_cast<double>(offset) : 0.0;
-        LogInfoFmt("Drive upload ilerleme: %s %.1f%% (%d / %d MB), kalan yaklasik %.1f dk", fileName, percent,
-                   offset / 1048576, TotalSize / 1048576, estimate / 60.0);
-        lastLog = now;
-      }
-    } else {
-      LogErrorFmt("Resumable chunk hata HTTP %d: %s", status, answer->body);
-      return TDriveFileInfo();
-    }
-  }
-  if (!result.FileID.empty())
-    LogInfoFmt("Resumable upload tamam: %s -> %s (%d B)", fileName, result.FileID, result.Size);
-  return result;
-}
-
-bool TGoogleDrive::QueryResumableStatus(const std::string& SessionAddress, std::int64_t TotalSize,
-                                        std::int64_t& NextOffset, TDriveFileInfo& Completed) {
-  HttpRequest request;
-  request.method = "PUT";
-  request.url = SessionAddress;
-  request.headers = {{"Content-Range", Fmt("bytes */%d", TotalSize)}};
-  HttpResponse response = Send(request);  // a transport error reaches the caller
-  if (response.status == 200 || response.status == 201) {
-    NextOffset = TotalSize;
-    // The upload completed on the server: its answer names the file.
-    TJson body;
-    if (ParseObject(response.body, body)) Completed = UploadResultFromJson(body);
-    return true;
-  }
-  return response.status == 308 && ResumeOffsetOf(response, NextOffset);
-}
-
-// ---------------------------------------------------------------- downloads and revisions
-
-namespace {
-constexpr std::int64_t kProgressStep = 1048576;
-constexpr size_t kMaxNameBytes = 255;
-
-// "<DestPath>.part", its name shortened (on a whole UTF-8 character) when the
-// suffix would take it past the file system's name limit.
-std::string PartialDownloadPath(const std::string& DestPath) {
-  const std::string name = ExtractFileName(DestPath);
-  if (name.size() + 5 <= kMaxNameBytes) return DestPath + ".part";
-  size_t keep = kMaxNameBytes - 5;
-  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
-  return DestPath.substr(0, DestPath.size() - name.size()) + name.substr(0, keep) + ".part";
-}
-}  // namespace
-
-bool TGoogleDrive::DownloadTo(const std::string& Address, const std::string& DestPath,
-                              const TUploadProgress& OnProgress, const std::string& LogContext,
-                              const std::string& UserText) {
-  const std::string temp = PartialDownloadPath(DestPath);
-  try {
-    std::string folder = ExtractFileDir(DestPath);
-    if (!folder.empty() && !ForceDirectories(folder)) throw EFileError("Klasor olusturulamadi: " + folder);
-    DeleteFileIfExists(temp);
-    {
-      std::ofstream create(temp, std::ios::binary | std::ios::trunc);
-      if (!create) throw EFileError("Dosya olusturulamadi: " + temp);
-    }
-    HttpRequest request;
-    request.url = Address;
-    request.headers = BuildHeaders("");
-    request.responseFile = temp;  // the body goes straight to disk
-    // Long downloads show their progress as they go, every MiB or so; the
-    // final report below always comes.
-    std::int64_t reported = 0;
-    if (OnProgress)
-      request.onDownloadProgress = [&](std::int64_t received, std::int64_t total) {
-        if (total <= 0 || received >= total || received - reported < kProgressStep) return;
-        reported = received;
-        OnProgress(received, total);
-      };
-    HttpResponse response = Send(request);
-    if (response.status != 200) {
-      DeleteFileIfExists(temp);
-      return false;
-    }
-    if (OnProgress) {
-      std::int64_t size = FileSizeOf(temp);
-      OnProgress(size, size);
-    }
-    // One rename replaces the destination: it is never missing in between.
-    std::filesystem::rename(temp, DestPath);
-    return true;
-  } catch (const std::exception& e) {
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    LogException(LogContext + DestPath, e);
-    ShowError(UserText + e.what());
-    return false;
-  }
-}
-
-bool TGoogleDrive::DownloadFile(const std::string& FileID, const std::string& DestPath,
-                                const TUploadProgress& OnProgress) {
-  return DownloadTo(ApiUrl("/drive/v3/files/" + FileID + "?alt=media"), DestPath, OnProgress,
-                    "Indirme istisna: ", "İndirme hatası: ");
-}
-
-bool TGoogleDrive::DownloadFileRevision(const std::string& FileID, const std::string& RevisionID,
-                                        const std::string& DestPath, const TUploadProgress& OnProgress) {
-  if (IsBlank(FileID) || IsBlank(RevisionID))
-    throw EAppError("Drive surum indirme icin dosya ya da surum kimligi bos.");
-  return DownloadTo(ApiUrl("/drive/v3/files/" + FileID + "/revisions/" + RevisionID + "?alt=media"), DestPath,
-                    OnProgress, "Drive surum indirme istisnasi: ", "Surum indirme hatasi: ");
-}
-
-std::vector<TDriveRevisionInfo> TGoogleDrive::ListFileRevisions(const std::string& FileID) {
-  std::vector<TDriveRevisionInfo> result;
-  if (IsBlank(FileID)) return result;
-  const std::string first =
-      "/drive/v3/files/" + FileID +
-      "/revisions?pageSize=200&fields=nextPageToken,revisions(id,modifiedTime,size,md5Checksum,keepForever,"
-      "originalFilename)";
-  std::string pageToken;
-  do {
-    HttpResponse response;
-    try {
-      HttpRequest request;
-      request.url = ApiUrl(pageToken.empty() ? first : first + "&pageToken=" + UrlEncode(pageToken));
-      request.headers = BuildHeaders("");
-      response = Send(request);
-    } catch (const std::exception& e) {
-      LogException("Drive revision listeleme istisnasi: " + FileID, e);
-      return {};
-    }
-    if (response.status != 200) {
-      LogWarnFmt("Drive revision listesi HTTP %d: %s", response.status, response.body);
-      return {};
-    }
-    TJson answer;
-    pageToken.clear();
-    if (!ParseObject(response.body, answer)) {
-      // An unreadable page is a failure too: the list is complete or empty.
-      LogWarnFmt("Drive revision listesi okunamadi: %s", response.body);
-      return {};
-    }
-    auto revisions = answer.find("revisions");
-    if (revisions != answer.end() && revisions->is_array()) {
-      for (const auto& item : *revisions) {
-        TDriveRevisionInfo info;
-        info.RevisionID = JsonMemberText(item, "id");
-        info.ModifiedTime = ParseDriveDateTime(JsonMemberText(item, "modifiedTime"));
-        info.Size = DecimalMember(item, "size");
-        info.MD5 = JsonMemberText(item, "md5Checksum");
-        info.KeepForever = JsonMemberBool(item, "keepForever");
-        info.OriginalFilename = JsonMemberText(item, "originalFilename");
-        result.push_back(std::move(info));
-      }
-    }
-    pageToken = JsonMemberText(answer, "nextPageToken");
-  } while (!pageToken.empty());
-  return result;
-}
-
-bool TGoogleDrive::SetRevisionKeepForever(const std::string& FileID, const std::string& RevisionID,
-                                          bool KeepForever) {
-  if (IsBlank(FileID) || IsBlank(RevisionID)) return false;
-  try {
-    TJson body = TJson::object();
-    body["keepForever"] = KeepForever;
-    HttpRequest request;
-    request.method = "PATCH";
-    request.url = ApiUrl("/drive/v3/files/" + FileID + "/revisions/" + RevisionID + "?fields=id,keepForever");
-    request.headers = BuildHeaders("application/json");
-    request.body = JsonToText(body);
-    HttpResponse response = Send(request);
-    if (response.status == 200) return true;
-    LogWarnFmt("Drive revision keepForever HTTP %d: %s", response.status, response.body);
-    return false;
-  } catch (const std::exception& e) {
-    LogException("Drive revision keepForever istisnasi", e);
     return false;
   }
 }
@@ -800,5 +429,12 @@ std::string NormalizeDrivePath(const std::string& Path) {
 }
 
 bool IsRetryableStatus(int Status) { return Status == 408 || Status == 429 || (Status >= 500 && Status <= 599); }
+
+std::int64_t AddByteCounts(std::int64_t A, std::int64_t B) {
+  A = std::max<std::int64_t>(A, 0);
+  B = std::max<std::int64_t>(B, 0);
+  const std::int64_t room = std::numeric_limits<std::int64_t>::max() - A;
+  return B > room ? std::numeric_limits<std::int64_t>::max() : A + B;
+}
 
 }  // namespace calvora

@@ -4,6 +4,7 @@
 // sessions in 8 MiB chunks above), downloads through a ".part" file, and
 // revisions. Operations report failure by their result (empty identifier,
 // empty list, false) unless stated otherwise; all calls block.
+#include "foundation/AppError.h"
 #include "foundation/DateTime.h"
 
 #include <cstdint>
@@ -23,6 +24,15 @@ struct HttpResponse;
 }  // namespace platform
 
 inline constexpr const char* kDriveFolderMimeType = "application/vnd.google-apps.folder";
+
+// A Drive request that got no usable answer (an error status, an unreadable
+// body, no answer at all) where reading it as "not there" would make
+// something a second time. The text carries the server's message.
+class EDriveError : public EAppError {
+ public:
+  using EAppError::EAppError;
+  const char* ClassName() const noexcept override { return "EDriveError"; }
+};
 
 struct TDriveFileInfo {
   std::string FileID;
@@ -57,6 +67,9 @@ class TGoogleDrive {
  public:
   static constexpr std::int64_t kSimpleUploadLimit = 5242880;
   static constexpr std::int64_t kChunkSize = 8388608;
+  // A listing longer than this many pages is taken for a server that never
+  // ends it (no real folder comes near: 1000 entries a page).
+  static constexpr int kMaxListPages = 10000;
 
   // `Auth` provides the tokens, the environment (endpoints, clock) and the
   // interactive-messages flag; it is not owned and must outlive the object.
@@ -65,33 +78,49 @@ class TGoogleDrive {
   TGoogleDrive(const TGoogleDrive&) = delete;
   TGoogleDrive& operator=(const TGoogleDrive&) = delete;
 
+  // Sets how long a transfer may crawl below 1 KiB/s before it is cut and
+  // retried (60 s unless set; tests use a short window).
+  void SetLowSpeedWindowSeconds(long Seconds);
+
   // --- folders and metadata
   // Identifier of the first non-trashed folder of that name under the
   // parent; empty when none or on any error.
   std::string FindSubFolder(const std::string& ParentFolderID, const std::string& FolderName);
+  // The same lookup telling a failure from absence: true with FolderID
+  // (empty when there is no such folder) once Drive answered the query;
+  // false with Error (the server's message) on an error status, an
+  // unreadable answer or a transport error.
+  bool TryFindSubFolder(const std::string& ParentFolderID, const std::string& FolderName, std::string& FolderID,
+                        std::string& Error);
   // Identifier of the new folder, or empty. Transport errors are raised.
   std::string CreateFolder(const std::string& FolderName, const std::string& ParentFolderID);
   // Identifier of RelativePath below RootFolderID ("\" or "/" separated),
-  // creating missing folders; empty on failure. Transport errors of a folder
-  // creation are raised.
+  // creating missing folders; empty when Drive refuses a creation. A lookup
+  // that fails and a creation that gets no answer are raised as EDriveError:
+  // a folder is created only once Drive said it is not there.
   std::string EnsureFolderPath(const std::string& RootFolderID, const std::string& RelativePath);
   void ResetFolderCache();
   // Children of the folder (every file the token sees when the identifier is
-  // empty), all pages; empty on a transport error.
+  // empty), all pages; empty on a transport error and on a listing that
+  // repeats a page token or never ends.
   std::vector<TDriveFileInfo> ListFiles(const std::string& ParentFolderID);
   // The first non-folder child whose name equals FileName ignoring case;
   // empty FileID when none.
   TDriveFileInfo FindFileInFolder(const std::string& ParentFolderID, const std::string& FileName);
   // Listings that tell a failure from an empty folder: false (and an empty
-  // result) on a transport error, an answer other than 200 or an unreadable
-  // body; true with the complete listing otherwise.
-  bool TryListFiles(const std::string& ParentFolderID, std::vector<TDriveFileInfo>& Files);
+  // result, the reason in *Error when given) on a transport error, an
+  // answer other than 200, an unreadable body, a repeated page token or
+  // more than kMaxListPages pages; true with the complete listing otherwise.
+  bool TryListFiles(const std::string& ParentFolderID, std::vector<TDriveFileInfo>& Files,
+                    std::string* Error = nullptr);
   // True with File (empty FileID when there is no such file) once the
   // folder could be listed; false when it could not.
-  bool TryFindFileInFolder(const std::string& ParentFolderID, const std::string& FileName, TDriveFileInfo& File);
+  bool TryFindFileInFolder(const std::string& ParentFolderID, const std::string& FileName, TDriveFileInfo& File,
+                           std::string* Error = nullptr);
   TDriveFileInfo GetFileMetadata(const std::string& FileID);
   bool GetStorageQuota(TDriveStorageQuota& Quota);
-  // Sum of the sizes below the folder, sub-folders included.
+  // Sum of the sizes below the folder, sub-folders included (each folder
+  // counted once); stops at the largest 64-bit value.
   std::int64_t GetFolderSize(const std::string& FolderID);
   // Removes the file at once (not to the trash); true on HTTP 204.
   bool DeleteFile(const std::string& FileID);
@@ -126,6 +155,8 @@ class TGoogleDrive {
   void ShowError(const std::string& Text);
   std::string ApiUrl(const std::string& PathAndQuery) const;
   std::string UploadUrl(const std::string& PathAndQuery) const;
+  // Sends; a request that carried an access token and was refused with
+  // 401 is sent once more with a renewed token.
   platform::HttpResponse Send(const platform::HttpRequest& Request);
   platform::HttpResponse RequestListPage(const std::string& ParentFolderID, const std::string& PageToken);
   TDriveFileInfo UploadAnswer(const platform::HttpResponse& Response, const std::string& LogText,
@@ -154,5 +185,8 @@ TDateTime ParseDriveDateTime(const std::string& Text);
 std::string NormalizeDrivePath(const std::string& Path);
 // 408, 429 and 500-599.
 bool IsRetryableStatus(int Status);
+// A + B for byte counts a server gave: a negative count adds nothing, and
+// the sum stops at the largest 64-bit value instead of overflowing.
+std::int64_t AddByteCounts(std::int64_t A, std::int64_t B);
 
 }  // namespace calvora

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <mutex>
+
 namespace calvora {
 namespace {
 
@@ -72,6 +75,37 @@ TEST_F(AccountRootFolderTest, NamedAfterTheAccountAndCreatedOnce) {
   EXPECT_EQ(Google().File(folderID)->parents, std::vector<std::string>{backups});
 }
 
+// A lookup of the account folder that Drive does not answer fails, with
+// the server's message, and never creates a second account folder.
+TEST_F(AccountRootFolderTest, FailedLookupNeverCreatesASecondAccountFolder) {
+  AddAccount("m1", DatabaseJson{{"LoginName", "ali"}, {"Musteri", "Ali Ltd"}, {"Sifre", "pw"}});
+  std::string folderID, error;
+  bool driveFailed = true;
+  EXPECT_FALSE(EnsureAccountRootFolder(Env(), *drive, "", folderID, error, &driveFailed));
+  EXPECT_FALSE(driveFailed) << "no saved sign-in: the account lookup failed, not Drive";
+  SignInAs("ali");
+  const std::string existing = Google().AddFolder("Ali Ltd");
+  cloud.Cloud().InjectStatus("GET", "^/drive/v3/files$", 1, 500);
+  EXPECT_FALSE(EnsureAccountRootFolder(Env(), *drive, "", folderID, error, &driveFailed));
+  EXPECT_EQ(error, "Hesap ana klasoru hazirlanamadi: Drive klasoru aranamadi: Ali Ltd (HTTP 500: Injected fault: "
+                   "backendError)");
+  EXPECT_TRUE(driveFailed);
+  EXPECT_EQ(folderID, "");
+  devcloud::FaultRule drop;
+  drop.kind = devcloud::FaultRule::Kind::DropRequest;
+  drop.method = "GET";
+  drop.pathPattern = "^/drive/v3/files$";
+  cloud.Cloud().AddFault(drop);
+  EXPECT_FALSE(EnsureAccountRootFolder(Env(), *drive, "", folderID, error, &driveFailed));
+  EXPECT_TRUE(driveFailed);
+  EXPECT_EQ(cloud.Cloud().RequestCount("POST", "/drive/v3/files"), 0);
+
+  ASSERT_TRUE(EnsureAccountRootFolder(Env(), *drive, "", folderID, error, &driveFailed)) << error;
+  EXPECT_EQ(folderID, existing);
+  EXPECT_FALSE(driveFailed);
+  EXPECT_EQ(Google().FilesNamed("Ali Ltd").size(), 1u);
+}
+
 class QuotaGuardTest : public test::AccountDriveTest {
  protected:
   // An account with a 2 MiB quota whose folder already holds 1 MiB.
@@ -108,6 +142,28 @@ TEST_F(QuotaGuardTest, UnreadableAccountFolderDoesNotPassTheGuard) {
   std::string error;
   EXPECT_FALSE(CheckDriveSpaceForUpload(Env(), *drive, "", 1, error));
   EXPECT_EQ(error, "Hesap klasorunun kullandigi alan okunamadi.");
+}
+
+// Sizes and quotas come from servers: the sums stop at the largest 64-bit
+// value, so a huge figure refuses the upload instead of wrapping round.
+TEST_F(QuotaGuardTest, HugeSizesAndQuotasSaturateInsteadOfOverflowing) {
+  const std::string folder = SeedQuotaAccount();
+  const std::string huge = Google().AddFile("huge.bak", folder, "h");
+  {
+    std::lock_guard<std::mutex> guard(Google().Lock());
+    Google().FilesLocked()[huge].revisions.back().size = std::numeric_limits<std::int64_t>::max();
+  }
+  TAccountDriveUsage usage;
+  std::string error;
+  ASSERT_TRUE(GetAccountDriveUsage(Env(), *drive, "", usage, error)) << error;
+  EXPECT_EQ(usage.UsedBytes, std::numeric_limits<std::int64_t>::max());
+  EXPECT_FALSE(CheckDriveSpaceForUpload(Env(), *drive, "", 1, error));
+  EXPECT_EQ(error.rfind("Disk alani yetersiz. Hesap kotasi asiliyor.", 0), 0u) << error;
+
+  cloud.Cloud().Account().Write("Lisanslar/m1/KotaMB", DatabaseJson("9000000000000000"));
+  Clock().AdvanceSeconds(600);  // past the account caches
+  ASSERT_TRUE(GetAccountDriveUsage(Env(), *drive, "", usage, error)) << error;
+  EXPECT_EQ(usage.LimitBytes, std::numeric_limits<std::int64_t>::max());
 }
 
 TEST_F(QuotaGuardTest, WithoutAccountQuotaTheDriveStorageIsTheLimit) {

@@ -80,7 +80,7 @@ TEST_F(GoogleEmulatorTest, ResumableSessionFollowsTheProtocol) {
 
   // A chunk overlapping what arrived is accepted; this one completes the upload.
   r = Put(session, "bytes 262144-" + std::to_string(content.size() - 1) + "/" + total, content.substr(unit));
-  ASSERT_EQ(r.status, 200) << r.body;
+  ASSERT_EQ(r.status, 201) << "a new file is created: " << r.body;
   auto file = Json(r);
   EXPECT_EQ(file["name"], "x.bin");
   EXPECT_EQ(file["size"], total);
@@ -89,7 +89,7 @@ TEST_F(GoogleEmulatorTest, ResumableSessionFollowsTheProtocol) {
 
   // The completed session keeps answering with the file.
   r = Put(session, "bytes */" + total, "");
-  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.status, 201);
   EXPECT_EQ(Json(r)["id"], file["id"]);
   EXPECT_EQ(test::ReadFile(cloud.Google().ContentPath(file["id"])), content);
 
@@ -138,6 +138,19 @@ TEST_F(GoogleEmulatorTest, ContentUpdateKeepsEarlierRevisionsAndPages) {
   EXPECT_TRUE(cloud.Google().File(id)->revisions.front().keepForever);
 }
 
+TEST_F(GoogleEmulatorTest, ResumableUpdateOfAFileCompletesWith200) {
+  const std::string id = cloud.Google().AddFile("db.bak", "root", "one");
+  HttpResponse r = Send("PATCH", "/upload/drive/v3/files/" + id + "?uploadType=resumable&fields=id,size",
+                        "{}", {{"Content-Type", "application/json; charset=UTF-8"}, {"X-Upload-Content-Length", "3"}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  const std::string session = r.Header("Location");
+  r = Put(session, "bytes 0-2/3", "two");
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(Json(r)["id"], id);
+  EXPECT_EQ(Put(session, "bytes */3", "").status, 200);
+  EXPECT_EQ(cloud.Google().File(id)->revisions.size(), 2u);
+}
+
 TEST_F(GoogleEmulatorTest, DriveRequestsNeedAValidBearerToken) {
   const std::string expired = cloud.Google().MintAccessToken(3600);
   cloud.Google().ExpireAccessToken(expired);
@@ -175,7 +188,7 @@ TEST_F(GoogleEmulatorTest, InjectedStatusOnABodyLeavesTheConnectionUsable) {
   EXPECT_EQ(r.status, 503);
   EXPECT_EQ(Json(r)["error"]["errors"][0]["reason"], "backendError");
   r = Put(session, "bytes 0-3/4", "abcd");
-  EXPECT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.status, 201) << r.body;
   EXPECT_EQ(Send("GET", "/drive/v3/files?fields=files(name)").status, 200);
 }
 

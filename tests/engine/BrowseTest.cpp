@@ -113,7 +113,7 @@ TEST_F(BrowseTest, ListingThatFailsIsReportedAsAFailure) {
   std::string message;
   TLogCapture log;
   EXPECT_FALSE(engine->ListPlanDriveBackups(SqlPlan(), files, message));
-  EXPECT_EQ(message, "Drive dosya listesi alinamadi.");
+  EXPECT_EQ(message, "Drive dosya listesi alinamadi. HTTP 503: Injected fault: backendError");
   EXPECT_TRUE(log.Contains(TLogLevel::Error, "Drive plan dosya listeleme hatasi"));
 }
 

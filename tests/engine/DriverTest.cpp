@@ -109,5 +109,35 @@ TEST_F(DriverTest, MissingOrDeadGoogleTokenStopsTheWork) {
   }
 }
 
+// The central pool may leave only a refresh token in the cache, and Google
+// may refuse a token the cache still calls valid: either way the token is
+// renewed, saved, and the run's Drive work goes on.
+TEST_F(DriverTest, RefreshTokenAloneOrARefusedTokenStillLetsTheRunWork) {
+  const std::string cache = Env().Config().GetGoogleTokenCachePath();
+  for (bool withAccessToken : {false, true}) {
+    SCOPED_TRACE(withAccessToken);
+    TTokenData tokens;
+    tokens.RefreshToken = cloud.RefreshToken();
+    if (withAccessToken) {
+      tokens.AccessToken = cloud.AccessToken();
+      tokens.ExpiresAt = IncMinutes(Clock().Now(), 60);
+      Google().ExpireAllAccessTokens();
+    }
+    TGoogleAuth writer(Env(), TDevCloudFixture::kClientID, TDevCloudFixture::kClientSecret, 8080, false);
+    writer.SetTokenData(tokens);
+    writer.SaveTokens(cache);
+
+    auto engine = MakeEngine();
+    EXPECT_NO_THROW(engine->EnsureGoogleToken());
+    std::string path = WorkDir() + "/Muhasebe_.bak", message;
+    WriteBytes(path, 3000);
+    ASSERT_TRUE(engine->UploadBackup(SqlPlan(), path, message)) << message;
+    TGoogleAuth reader(Env(), "id", "secret", 8080, false);
+    reader.LoadTokens(cache);
+    EXPECT_TRUE(Google().IsValidAccessToken(reader.TokenData().AccessToken)) << "the renewed token was saved";
+  }
+  EXPECT_EQ(Google().FilesNamed("Muhasebe_.bak").size(), 1u);
+}
+
 }  // namespace
 }  // namespace calvora::test

@@ -111,6 +111,32 @@ TEST_F(RetentionTest, DriveRetentionDeletesOnlyOldBackupsOfThePlan) {
   EXPECT_TRUE(log.Contains(TLogLevel::Info, "Eski Drive backup dosyasi silindi: Muhasebe_.bak ("));
 }
 
+// Nothing is deleted on the strength of a listing Drive did not finish.
+TEST_F(RetentionTest, DriveRetentionSkipsAListingItCannotFinish) {
+  auto engine = MakeEngine();
+  const std::string folder = engine->AccountRootFolderId();
+  DriveFileAged("Muhasebe_.bak", folder, 8 * kDay);
+  TBackupPlan plan = SqlPlan();
+  plan.LocalBackupRetentionDays = 7;
+  for (auto kind : {devcloud::FaultRule::Kind::Status, devcloud::FaultRule::Kind::RepeatPageToken}) {
+    devcloud::FaultRule rule;
+    rule.kind = kind;
+    rule.status = 500;
+    rule.method = "GET";
+    rule.pathPattern = "^/drive/v3/files$";
+    rule.remaining = 1000;
+    Cloud().AddFault(rule);
+    TLogCapture log;
+    engine->ApplyDriveRetention(plan);
+    Cloud().ClearFaults();
+    EXPECT_THAT(DriveNames(folder), ElementsAre("Muhasebe_.bak"));
+    EXPECT_TRUE(
+        log.Contains(TLogLevel::Warn, "Drive retention atlandi; klasor listelenemedi. Plan: Gunluk Muhasebe | "));
+  }
+  engine->ApplyDriveRetention(plan);
+  EXPECT_THAT(DriveNames(folder), ::testing::IsEmpty());
+}
+
 TEST_F(RetentionTest, MultiDatabasePlanCoversEachDatabasesFiles) {
   auto engine = MakeEngine();
   const std::string folder = engine->AccountRootFolderId();

@@ -188,7 +188,8 @@ TEST_F(UploadPipelineTest, FailingDriveIsRetriedWithGrowingWaitsThenTheFileGetsI
   };
   const Case cases[] = {
       {"POST", "^/upload/drive/v3/files", 0, "Drive yukleme basarisiz.", {}},
-      {"GET", "^/drive/v3/files$", 2, "Drive klasor listesi okunamadi: Muhasebe_.bak", {5000, 10000}},
+      {"GET", "^/drive/v3/files$", 2,
+       "Drive klasor listesi okunamadi: Muhasebe_.bak (HTTP 503: Injected fault: backendError)", {5000, 10000}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -273,6 +274,47 @@ TEST_F(UploadPipelineTest, FailedListingNeverCreatesASecondFileOfTheSameName) {
   EXPECT_EQ(Google().FilesNamed("Muhasebe_.bak").size(), 1u);
   EXPECT_EQ(Google().File(id)->revisions.size(), 2u);
   EXPECT_EQ(Clock().Sleeps(), std::vector<std::int64_t>{5000});
+}
+
+// A folder lookup Drive does not answer fails the attempt (the next one
+// looks again); it never creates a second folder of the same name.
+TEST_F(UploadPipelineTest, FailedFolderLookupIsRetriedAndNeverMakesASecondFolder) {
+  const std::string root = MakeEngine()->AccountRootFolderId();
+  const std::string sub = Google().AddFolder("Sunucu", root);
+  struct Case {
+    int skip;  // 0: the account folder's lookup, 1: the sub-folder's
+    const char* failure;
+  };
+  const Case cases[] = {
+      {0, "Hesap ana klasoru hazirlanamadi: Drive klasoru aranamadi: Deneme Ltd (HTTP 500: Injected fault: "
+          "backendError)"},
+      {1, "Drive klasoru aranamadi: Sunucu (HTTP 500: Injected fault: backendError)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.skip);
+    std::filesystem::remove_all(WorkDir());
+    WriteBytes(Backup(), 3000 + c.skip);
+    TBackupPlan plan = SqlPlan();
+    plan.DriveSubFolder = "Sunucu";
+    plan.UploadRetryCount = 1;
+    auto engine = MakeEngine();
+    devcloud::FaultRule rule;
+    rule.status = 500;
+    rule.reason = "backendError";
+    rule.method = "GET";
+    rule.pathPattern = "^/drive/v3/files$";
+    rule.skip = c.skip;
+    Cloud().AddFault(rule);
+    const auto sleepsBefore = Clock().Sleeps().size();
+    TLogCapture log;
+    std::string path = Backup(), message;
+    ASSERT_TRUE(engine->UploadBackup(plan, path, message)) << message;
+    EXPECT_TRUE(log.Contains(TLogLevel::Warn, std::string("Drive upload denemesi basarisiz (1/2): ") + c.failure));
+    EXPECT_EQ(Clock().Sleeps().size() - sleepsBefore, 1u);
+    EXPECT_THAT(DriveNames(Google().RootFolderId()), ElementsAre("Deneme Ltd"));
+    EXPECT_THAT(DriveNames(root), ::testing::UnorderedElementsAre("Sunucu", "restoremeta"));
+    EXPECT_THAT(DriveNames(sub), ElementsAre("Muhasebe_.bak"));
+  }
 }
 
 TEST_F(UploadPipelineTest, SubFolderThatCannotBeCreatedNeverSendsTheBackupToTheDriveTop) {

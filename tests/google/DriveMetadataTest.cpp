@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <limits>
+#include <mutex>
 
 namespace calvora::test {
 namespace {
@@ -66,6 +68,137 @@ TEST_F(MetadataTest, CreateFolderReportsRefusals) {
   EXPECT_EQ(made, drive.FindSubFolder(drive.FindSubFolder(root, "A"), "B")) << "nothing half-made was remembered";
   const std::string top = drive.CreateFolder("Top", "");
   EXPECT_EQ(top, drive.FindSubFolder(Google().RootFolderId(), "Top")) << "no parent: the root";
+}
+
+// A lookup Drive did not answer is not "no such folder": nothing is created
+// on its strength, and the server's message travels with the error.
+TEST_F(MetadataTest, FailedLookupNeverCreatesAFolder) {
+  const std::string root = Google().AddFolder("R");
+  const std::string plan = Google().AddFolder("Plan", root);
+  struct Case {
+    devcloud::FaultRule::Kind kind;
+    int skip;  // which lookup of the path fails
+    const char* text;
+  };
+  using Kind = devcloud::FaultRule::Kind;
+  const Case cases[] = {
+      {Kind::Status, 0, "Drive klasoru aranamadi: Plan (HTTP 500: Injected fault: backendError)"},
+      {Kind::Status, 1, "Drive klasoru aranamadi: Gunluk (HTTP 500: Injected fault: backendError)"},
+      {Kind::DropRequest, 0, "Drive klasoru aranamadi: Plan ("},
+      {Kind::DropRequest, 1, "Drive klasoru aranamadi: Gunluk ("},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    drive.ResetFolderCache();
+    AddFault(c.kind, "GET", "^/drive/v3/files$", 1, 0, c.skip, 500);
+    cloud.Cloud().ResetCounts();
+    try {
+      drive.EnsureFolderPath(root, "Plan/Gunluk");
+      ADD_FAILURE() << "nothing raised";
+    } catch (const EDriveError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.text, 0), 0u) << e.what();
+    }
+    EXPECT_EQ(Requests("POST"), 0);
+    EXPECT_EQ(Google().ListTree().size(), 2u);
+  }
+  AddFault(devcloud::FaultRule::Kind::Status, "GET", "^/drive/v3/files$", 1, 0, 0, 503);
+  std::string id, error;
+  EXPECT_FALSE(drive.TryFindSubFolder(root, "Plan", id, error));
+  EXPECT_EQ(error, "Drive klasoru aranamadi: Plan (HTTP 503: Injected fault: backendError)");
+  EXPECT_EQ(drive.FindSubFolder(root, "Plan"), plan) << "answered: found";
+  EXPECT_TRUE(drive.TryFindSubFolder(root, "Yok", id, error));
+  EXPECT_EQ(id, "") << "answered: not there";
+
+  // Once Drive answers, the missing folder is made, once.
+  drive.ResetFolderCache();
+  const std::string made = drive.EnsureFolderPath(root, "Plan/Gunluk");
+  EXPECT_EQ(drive.EnsureFolderPath(root, "Plan/Gunluk"), made);
+  EXPECT_EQ(Google().Children(plan).size(), 1u);
+  EXPECT_EQ(Google().ListTree().size(), 3u);
+}
+
+TEST_F(MetadataTest, ListingsThatNeverEndFailInsteadOfLoopingOrStoppingShort) {
+  const std::string folder = Google().AddFolder("Dongu");
+  for (int i = 0; i < 3; ++i) Google().AddFile("f" + std::to_string(i), folder, "x");
+  const std::string file = Google().AddFile("rev.bak", folder, "r0");
+  Google().AddRevision(file, "r1");
+  using Kind = devcloud::FaultRule::Kind;
+
+  // The same page token again and again.
+  AddFault(Kind::RepeatPageToken, "GET", "^/drive/v3/files$", 100000);
+  cloud.Cloud().ResetCounts();
+  std::vector<TDriveFileInfo> files;
+  std::string error;
+  EXPECT_FALSE(drive.TryListFiles(folder, files, &error));
+  EXPECT_EQ(error, "Drive listesi ayni sayfa belirtecini tekrarladi; liste tamamlanamadi.");
+  EXPECT_TRUE(files.empty());
+  EXPECT_TRUE(drive.ListFiles(folder).empty()) << "never a part taken for the whole";
+  TDriveFileInfo found;
+  EXPECT_FALSE(drive.TryFindFileInFolder(folder, "f1", found));
+  EXPECT_LE(Requests("GET"), 9);
+  cloud.Cloud().ClearFaults();
+  AddFault(Kind::RepeatPageToken, "GET", "/revisions$", 100000);
+  EXPECT_TRUE(drive.ListFileRevisions(file).empty());
+  EXPECT_TRUE(log.Contains(TLogLevel::Warn, "Drive revision listesi: Drive listesi ayni sayfa belirtecini tekrarladi"));
+  cloud.Cloud().ClearFaults();
+
+  // A fresh token each time: the page cap ends it.
+  AddFault(Kind::EndlessPages, "GET", "^/drive/v3/files$", 100000);
+  cloud.Cloud().ResetCounts();
+  EXPECT_FALSE(drive.TryListFiles(folder, files, &error));
+  EXPECT_EQ(error, "Drive listesi 10000 sayfada bitmedi; liste tamamlanamadi.");
+  EXPECT_EQ(Requests("GET"), TGoogleDrive::kMaxListPages);
+  cloud.Cloud().ClearFaults();
+
+  ASSERT_TRUE(drive.TryListFiles(folder, files, &error));
+  EXPECT_EQ(files.size(), 4u);
+  EXPECT_EQ(drive.ListFileRevisions(file).size(), 2u);
+}
+
+// Sizes come from the server: a sum never overflows, a negative size adds
+// nothing and a folder listed below itself is counted once.
+TEST_F(MetadataTest, FolderSizeOfHostileSizesSaturates) {
+  const std::string top = Google().AddFolder("Top");
+  const std::string sub = Google().AddFolder("Sub", top);
+  const std::string huge = Google().AddFile("huge.bin", top, "h");
+  const std::string one = Google().AddFile("one.bin", sub, "1");
+  const std::string negative = Google().AddFile("neg.bin", sub, "n");
+  {
+    std::lock_guard<std::mutex> guard(Google().Lock());
+    auto& stored = Google().FilesLocked();
+    stored[huge].revisions.back().size = std::numeric_limits<std::int64_t>::max();
+    stored[negative].revisions.back().size = -5;
+    stored[top].parents.push_back(sub);  // Top is also a child of Sub
+  }
+  EXPECT_EQ(drive.GetFolderSize(sub), std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(drive.GetFolderSize(top), std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(drive.GetFileMetadata(negative).Size, 0);
+  {
+    std::lock_guard<std::mutex> guard(Google().Lock());
+    Google().FilesLocked()[huge].revisions.back().size = 10;
+  }
+  EXPECT_EQ(drive.GetFolderSize(top), 11) << "each file once, however the folders loop";
+  EXPECT_EQ(drive.GetFileMetadata(one).Size, 1);
+  EXPECT_EQ(AddByteCounts(std::numeric_limits<std::int64_t>::max() - 1, 5), std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(AddByteCounts(-7, 3), 3);
+}
+
+// Drive answers a creation with 200; a 201 (what a new resource may get)
+// is a success too.
+TEST(DriveAnswerTest, CreateFolderTakesEitherSuccessStatus) {
+  TStubServer server([](httplib::Server& s) {
+    s.Post("/drive/v3/files", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 201;
+      res.set_content(R"({"id":"new-folder","name":"A"})", "application/json");
+    });
+  });
+  TDeploymentSettings deployment;
+  deployment.DriveApiBase = server.Url("");
+  TTestEnv env(deployment);
+  TGoogleAuth auth(env.Env(), "id", "secret", 8080, false);
+  auth.SetTokenData(TTokenData{"token", "", IncHours(env.Env().Now(), 1)});
+  TGoogleDrive drive(auth);
+  EXPECT_EQ(drive.CreateFolder("A", "parent"), "new-folder");
 }
 
 TEST_F(MetadataTest, ListFilesFollowsEveryPage) {

@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 
+#include <chrono>
 #include <fstream>
 #include <random>
 #include <vector>
@@ -103,6 +104,79 @@ TEST_F(ReliabilityTest, ChunksTheServerKeptOnlyPartlyAreSentAgain) {
   EXPECT_EQ(result.MD5, calvora::Md5Hex(bytes));
   const std::int64_t MiB = 1048576;
   EXPECT_THAT(progress, ::testing::ElementsAre(3 * MiB, 11 * MiB, 11 * MiB, 19 * MiB, 20 * MiB));
+}
+
+// Google may refuse the access token long before the expiry the cache
+// holds: the client renews it once, saves it and carries on; a resumable
+// session needs no token and goes on across a renewal.
+TEST_F(ReliabilityTest, TokenRefusedBeforeItsExpiryIsRenewedOnceAndSaved) {
+  const std::string cache = local.File("syc.dat");
+  auth.SaveTokens(cache);
+  const std::string folder = Google().AddFolder("Yedek");
+  auto grants = [&] { return Google().GrantCount("refresh_token"); };
+
+  Google().ExpireAllAccessTokens();  // the cache still says an hour
+  const std::string made = drive.EnsureFolderPath(folder, "Gunluk");
+  ASSERT_FALSE(made.empty());
+  EXPECT_EQ(grants(), 1);
+  const std::string renewed = auth.TokenData().AccessToken;
+  EXPECT_NE(renewed, cloud.AccessToken());
+  TGoogleAuth reader(env.Env(), "id", "secret", 8080, false);
+  reader.LoadTokens(cache);
+  EXPECT_EQ(reader.TokenData().AccessToken, renewed) << "the renewed token is in the cache at once";
+
+  Google().ExpireAllAccessTokens();
+  const std::string content = PatternBytes(20 * 1048576, 5);
+  bool expiredAgain = false;
+  TDriveFileInfo result = drive.UploadFile(LocalFile("yedek.bak", content), made, [&](std::int64_t, std::int64_t) {
+    if (!expiredAgain) Google().ExpireAllAccessTokens();
+    expiredAgain = true;
+  });
+  ASSERT_FALSE(result.FileID.empty());
+  EXPECT_EQ(Google().Md5(result.FileID), calvora::Md5Hex(content));
+  EXPECT_EQ(grants(), 2) << "the session start was renewed; its chunks carry no token";
+  std::vector<TDriveFileInfo> files;
+  ASSERT_TRUE(drive.TryListFiles(made, files));
+  EXPECT_EQ(files.size(), 1u);
+  EXPECT_EQ(grants(), 3);
+
+  // A token that cannot be renewed: the request is asked once, not again.
+  Google().ExpireAllAccessTokens();
+  Google().RevokeRefreshToken(cloud.RefreshToken());
+  cloud.Cloud().ResetCounts();
+  EXPECT_FALSE(drive.TryListFiles(made, files));
+  EXPECT_EQ(Requests("GET", "/drive/"), 1);
+  EXPECT_EQ(Requests("POST", "/token"), 1);
+}
+
+// A black-holed link (no reset, no byte) is given up after the low-speed
+// window instead of the 30-minute time-out, and the retries take over.
+TEST_F(ReliabilityTest, HeldConnectionIsCutAfterTheLowSpeedWindow) {
+  drive.SetLowSpeedWindowSeconds(2);
+  devcloud::FaultRule hold;
+  hold.kind = Kind::Hold;
+  hold.method = "PUT";
+  hold.pathPattern = "^/upload/drive/v3/files$";
+  hold.skip = 1;  // the second chunk
+  hold.delayMs = 600000;
+  cloud.Cloud().AddFault(hold);
+  const std::string content = PatternBytes(12 * 1048576, 11);
+  auto start = std::chrono::steady_clock::now();
+  TDriveFileInfo result = drive.UploadFile(LocalFile("held.bak", content), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
+  ASSERT_FALSE(result.FileID.empty());
+  EXPECT_EQ(Google().Md5(result.FileID), calvora::Md5Hex(content));
+  EXPECT_TRUE(log.Contains(TLogLevel::Warn, "Chunk PUT hata (deneme 1): "));
+  EXPECT_EQ(env.Clock().Sleeps(), std::vector<std::int64_t>{1000});
+
+  hold.method = "GET";
+  hold.pathPattern = "^/drive/v3/files$";
+  hold.skip = 0;
+  cloud.Cloud().AddFault(hold);
+  start = std::chrono::steady_clock::now();
+  std::vector<TDriveFileInfo> files;
+  EXPECT_FALSE(drive.TryListFiles("", files));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ TEST_F(UploadTest, TwentyMiBGoesInThreeChunks) {
   EXPECT_TRUE(log.Contains(TLogLevel::Debug, "Resumable session acildi: big.bin (boyut=20971520)"));
   EXPECT_TRUE(log.Contains(TLogLevel::Debug, "Chunk 0-8388607/20971520 -> HTTP 308"));
   EXPECT_TRUE(log.Contains(TLogLevel::Debug, "Chunk 8388608-16777215/20971520 -> HTTP 308"));
-  EXPECT_TRUE(log.Contains(TLogLevel::Debug, "Chunk 16777216-20971519/20971520 -> HTTP 200"));
+  EXPECT_TRUE(log.Contains(TLogLevel::Debug, "Chunk 16777216-20971519/20971520 -> HTTP 201"));
   EXPECT_TRUE(log.Contains(TLogLevel::Info, "Resumable upload tamam: big.bin -> " + result.FileID + " (20971520 B)"));
   // The first 308 always writes a progress line; the next comes 15 s later at the earliest.
   int progressLines = 0;
@@ -173,6 +173,54 @@ TEST_F(UploadTest, SessionStartRetriesOnlyPassingTroubles) {
     EXPECT_EQ(Requests("PUT") > 0, c.succeeds) << c.name << ": chunks only after a session started";
     EXPECT_TRUE(log.Contains(c.logLine)) << c.name;
   }
+}
+
+// The session address comes from the server's answer: the chunks go there
+// only when it lies on the upload host the session was asked of.
+TEST(SessionAddressTest, LeadsOnlyToTheUploadHost) {
+  TTempDir dir;
+  const std::string victim = dir.File("victim.txt");
+  WriteFile(victim, "keep me");
+  std::string location;
+  int chunks = 0;
+  TStubServer upload([&](httplib::Server& s) {
+    s.Post("/upload/drive/v3/files", [&](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Location", location);
+      res.set_content("", "text/plain");
+    });
+    s.Put("/upload/drive/v3/files", [&](const httplib::Request&, httplib::Response& res) {
+      ++chunks;
+      res.status = 201;
+      res.set_content(R"({"id":"new-file","name":"big.bak","size":"5242881"})", "application/json");
+    });
+  });
+  TDeploymentSettings deployment;
+  deployment.DriveUploadBase = upload.Url("");
+  TTestEnv env(deployment);
+  TGoogleAuth auth(env.Env(), "id", "secret", 8080, false);
+  auth.SetTokenData(TTokenData{"token", "", IncHours(env.Env().Now(), 1)});
+  TGoogleDrive drive(auth);
+  TLogCapture log;
+  const std::string path = dir.File("big.bak");
+  WriteFile(path, PatternBytes(5242881, 4));
+
+  const std::string elsewhere[] = {"file://" + victim, "http://203.0.113.7/upload/drive/v3/files?upload_id=1",
+                                   "https://upload.example.com/upload/drive/v3/files?upload_id=1",
+                                   "http://127.0.0.1:1/upload/drive/v3/files?upload_id=1",
+                                   "/upload/drive/v3/files?upload_id=1"};
+  for (const std::string& address : elsewhere) {
+    location = address;
+    EXPECT_EQ(drive.UploadFile(path, "").FileID, "") << address;
+  }
+  EXPECT_EQ(ReadFile(victim), "keep me");
+  EXPECT_EQ(chunks, 0);
+  EXPECT_TRUE(
+      log.Contains(TLogLevel::Error, "Resumable init: oturum adresi yukleme sunucusunda degil, kullanilmadi: "));
+  EXPECT_TRUE(log.Contains("kullanilmadi: http://203.0.113.7:80"));
+
+  location = upload.Url("/upload/drive/v3/files?upload_id=ok");
+  EXPECT_EQ(drive.UploadFile(path, "").FileID, "new-file") << "the upload host itself; 201 completes it";
+  EXPECT_EQ(chunks, 1);
 }
 
 TEST_F(UploadTest, UpdateFileContentAddsARevision) {

@@ -49,20 +49,43 @@ TEST_F(GoogleAuthTest, RefreshesOnlyWhenTheTokenIsAboutToRunOut) {
   EXPECT_TRUE(log.Contains(TLogLevel::Info, "Access token yenilendi, yeni expires="));
 }
 
-TEST_F(GoogleAuthTest, HasNoTokenWithoutAnAccessToken) {
-  TTokenData onlyRefresh;
-  onlyRefresh.RefreshToken = cloud.RefreshToken();
-  for (const TTokenData& data : {TTokenData(), onlyRefresh}) {
-    auth.SetTokenData(data);
-    EXPECT_EQ(auth.GetValidToken(), "");
-    ASSERT_FALSE(prompts.messages.empty());
-    EXPECT_EQ(prompts.messages.back(), "Token yüklü değil. Önce Yetkilendir butonuna tıklayın.");
-  }
-  TTokenData copy;
-  EXPECT_TRUE(auth.TryGetTokenData(copy)) << "a refresh token alone counts as a token";
+TEST_F(GoogleAuthTest, HasNoTokenWithoutAnyToken) {
   auth.SetTokenData(TTokenData());
+  EXPECT_EQ(auth.GetValidToken(), "");
+  ASSERT_FALSE(prompts.messages.empty());
+  EXPECT_EQ(prompts.messages.back(), "Token yüklü değil. Önce Yetkilendir butonuna tıklayın.");
+  TTokenData copy;
   EXPECT_FALSE(auth.TryGetTokenData(copy));
   EXPECT_EQ(cloud.Google().GrantCount("refresh_token"), 0);
+}
+
+// The central pool may store a refresh token without an access token (and
+// with any expiry): it is renewed into an access token at first use.
+TEST_F(GoogleAuthTest, RefreshTokenAloneIsRenewedAtFirstUse) {
+  const std::string path = JoinPath(env.DataDir(), "syc.dat");
+  for (TDateTime expiry : {TDateTime(0), IncHours(env.Env().Now(), 1)}) {
+    TTokenData onlyRefresh;
+    onlyRefresh.RefreshToken = cloud.RefreshToken();
+    onlyRefresh.ExpiresAt = expiry;
+    auth.SetTokenData(onlyRefresh);
+    auth.SaveTokens(path);
+    TTokenData copy;
+    EXPECT_TRUE(auth.TryGetTokenData(copy)) << "a refresh token alone counts as a token";
+    const int before = cloud.Google().GrantCount("refresh_token");
+    const std::string token = auth.GetValidToken();
+    EXPECT_TRUE(cloud.Google().IsValidAccessToken(token)) << expiry;
+    EXPECT_EQ(cloud.Google().GrantCount("refresh_token"), before + 1);
+    EXPECT_EQ(auth.GetValidToken(), token) << "renewed once, then used";
+    TGoogleAuth reader(env.Env(), "id", "secret", 8080, false);
+    reader.LoadTokens(path);
+    EXPECT_EQ(reader.TokenData().AccessToken, token);
+  }
+  cloud.Google().RevokeRefreshToken(cloud.RefreshToken());
+  TTokenData dead;
+  dead.RefreshToken = cloud.RefreshToken();
+  auth.SetTokenData(dead);
+  EXPECT_EQ(auth.GetValidToken(), "");
+  EXPECT_EQ(prompts.messages.back(), "Token süresi doldu ve yenilenemedi. Yeniden yetkilendirme gerekli.");
 }
 
 TEST_F(GoogleAuthTest, RefusedRefreshKeepsTheTokenSet) {

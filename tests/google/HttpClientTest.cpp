@@ -146,6 +146,94 @@ TEST(HttpClientTest, CutsStalledAnswersButNotSlowOnes) {
   EXPECT_THROW(client.Send(request), platform::HttpTransportError);
 }
 
+// A link that still trickles (below 1 KiB/s) never hits the no-byte
+// time-out; the low-speed window cuts it so the caller's retries can start.
+TEST(HttpClientTest, CutsATrickleBelowTheLowSpeedAfterItsWindow) {
+  TStubServer server([](httplib::Server& s) {
+    s.Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+        if (offset >= 60) {
+          sink.done();
+          return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return sink.write("x", 1);
+      });
+    });
+    s.Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(std::string(100000, 'q'), "text/plain");
+    });
+  });
+  HttpClient client;
+  client.SetResponseTimeoutMs(1800000);
+  client.SetLowSpeedWindowSeconds(1);
+  HttpRequest request;
+  request.url = server.Url("/trickle");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(client.Send(request), platform::HttpTransportError);
+  const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 8.0) << "the whole trickle would take 12 s";
+  request.url = server.Url("/quick");
+  EXPECT_EQ(client.Send(request).body.size(), 100000u);
+}
+
+// Addresses a server hands out (redirects, upload sessions) are followed
+// to https, and to http on loopback only: never to a local file.
+TEST(HttpClientTest, SpeaksOnlyHttpsAndLoopbackHttp) {
+  TTempDir dir;
+  const std::string victim = dir.File("victim.txt");
+  WriteFile(victim, "keep me");
+  TStubServer server([&](httplib::Server& s) {
+    s.Put("/to-file", [&](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect("file://" + victim, 307);
+    });
+    s.Put("/to-remote-http", [](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect("http://203.0.113.7/upload", 307);
+    });
+    s.Put("/to-loopback", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/landed", 307); });
+    s.Put("/landed", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(req.body, "text/plain");
+    });
+  });
+  HttpClient client;
+  client.SetConnectTimeoutMs(60000);
+  HttpRequest request;
+  request.method = "PUT";
+  request.body = "upload data";
+  const std::string refused[] = {"file://" + victim, "ftp://127.0.0.1/x", "gopher://127.0.0.1/", "http://203.0.113.7/x",
+                                 "http://localhost.example.com/x", "http://127.0.0.1.nip.io/x", "dict://127.0.0.1/",
+                                 server.Url("/to-file"), server.Url("/to-remote-http"), "not a url"};
+  for (const std::string& url : refused) {
+    request.url = url;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(client.Send(request), platform::HttpTransportError) << url;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << url << ": refused, not tried";
+  }
+  EXPECT_EQ(ReadFile(victim), "keep me");
+  request.url = server.Url("/to-loopback");
+  EXPECT_EQ(client.Send(request).body, "upload data");
+
+  struct Case {
+    const char* url;
+    bool allowed;
+    const char* origin;
+  };
+  const Case cases[] = {
+      {"https://www.googleapis.com/upload/drive/v3/files?upload_id=x", true, "https://www.googleapis.com:443"},
+      {"HTTPS://WWW.GoogleApis.com:443/x", true, "https://www.googleapis.com:443"},
+      {"http://127.0.0.1:8765/upload", true, "http://127.0.0.1:8765"},
+      {"http://localhost/x", true, "http://localhost:80"},
+      {"http://[::1]:9/x", true, "http://[::1]:9"},
+      {"http://www.googleapis.com/x", false, "http://www.googleapis.com:80"},
+      {"file:///etc/passwd", false, ""},
+      {"", false, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::IsAllowedUrl(c.url), c.allowed) << c.url;
+    EXPECT_EQ(platform::UrlOrigin(c.url), c.origin) << c.url;
+  }
+}
+
 TEST(HttpClientTest, ReusesItsConnection) {
   std::set<int> ports;
   std::mutex lock;

@@ -136,6 +136,7 @@ DevCloud::~DevCloud() { Stop(); }
 
 bool DevCloud::Start(int port) {
   if (server_) return true;
+  stopping_ = false;
   server_ = std::make_unique<httplib::Server>();
   server_->set_payload_max_length(static_cast<size_t>(1) << 40);
   server_->set_keep_alive_max_count(100000);  // clients keep one connection for a whole run
@@ -149,6 +150,13 @@ bool DevCloud::Start(int port) {
     FaultRule rule;
     if (TakeFault(req.method, req.path, FaultRule::Kind::Delay, rule))
       std::this_thread::sleep_for(std::chrono::milliseconds(rule.delayMs));
+    if (TakeFault(req.method, req.path, FaultRule::Kind::Hold, rule)) {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(rule.delayMs);
+      while (!stopping_ && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      DropConnection(res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
     if (!HasBody(req) && TakeFault(req.method, req.path, FaultRule::Kind::DropRequest, rule)) {
       DropConnection(res);
       return httplib::Server::HandlerResponse::Handled;
@@ -192,6 +200,7 @@ bool DevCloud::Start(int port) {
 
 void DevCloud::Stop() {
   if (!server_) return;
+  stopping_ = true;
   server_->stop();
   if (thread_ && thread_->joinable()) thread_->join();
   thread_.reset();

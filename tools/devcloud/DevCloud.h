@@ -36,8 +36,16 @@ class AccountDirectoryState;  // AccountRoutes.cpp
 //  ShortCommit:  a resumable-upload chunk arrives whole but the server keeps
 //                only its first `afterBytes` bytes (in whole 256 KiB units)
 //                and says so in the 308 answer's Range, as Google may.
+//  Hold:         a black-holed link: the request is neither read nor
+//                answered for `delayMs` (less when the emulator stops), then
+//                the connection is cut. No reset, no byte, until then.
+//  RepeatPageToken: a listing page (files or revisions) names the page
+//                token it was asked with as its nextPageToken (the first
+//                page the token of the next), so the listing never ends.
+//  EndlessPages: a listing page carries a fresh nextPageToken (it serves
+//                the page it was asked for again), so the listing never ends.
 struct FaultRule {
-  enum class Kind { Status, DropRequest, DropResponse, Delay, ShortCommit };
+  enum class Kind { Status, DropRequest, DropResponse, Delay, ShortCommit, Hold, RepeatPageToken, EndlessPages };
   Kind kind = Kind::Status;
   std::string method;       // empty: any method
   std::string pathPattern;  // ECMAScript regex searched in the path; empty: any
@@ -47,7 +55,7 @@ struct FaultRule {
   std::string reason;       // Google error reason ("backendError", "rateLimitExceeded", ...)
   std::string body;         // Kind::Status: this body instead of Google's error body
   std::int64_t afterBytes = 0;  // Drop*: bytes of the body that pass before the cut; ShortCommit: bytes kept
-  int delayMs = 0;              // Kind::Delay
+  int delayMs = 0;              // Kind::Delay, Kind::Hold
 };
 
 class DevCloud {
@@ -107,6 +115,7 @@ class DevCloud {
   std::unique_ptr<GoogleState> google_;
   std::unique_ptr<AccountDirectoryState> account_;
   std::atomic<int> port_{0};
+  std::atomic<bool> stopping_{false};  // ends held connections
   std::unique_ptr<std::thread> thread_;
   mutable std::mutex lock_;
   std::vector<FaultRule> faults_;

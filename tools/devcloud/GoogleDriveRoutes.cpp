@@ -10,6 +10,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -215,10 +216,12 @@ std::string MetaString(const GoogleJson& metadata, const char* key, const std::s
   return fallback;
 }
 
-// Creates a file from metadata and a finished blob; answers the request.
+// Creates a file from metadata and a finished blob; answers the request
+// with `status` (Drive answers a completed resumable upload of a new file
+// with 201, every other creation with 200).
 void CreateFileWithContent(GoogleState& google, Res& res, const FieldMask& mask, const GoogleJson& metadata,
                            const std::string& blob, std::int64_t size, const std::string& md5,
-                           const std::string& fallbackMime) {
+                           const std::string& fallbackMime, int status = 200) {
   GoogleJson answer;
   {
     std::lock_guard<std::mutex> guard(google.Lock());
@@ -252,7 +255,7 @@ void CreateFileWithContent(GoogleState& google, Res& res, const FieldMask& mask,
     google.MarkDirtyLocked();
     answer = FileResource(f);
   }
-  SendMasked(res, 200, mask, answer);
+  SendMasked(res, status, mask, answer);
   google.Flush();
 }
 
@@ -429,6 +432,22 @@ bool ParsePageToken(const std::string& token, size_t& offset) {
   return true;
 }
 
+// The nextPageToken of a page that ends at `end` of `count` entries: none
+// after the last page, unless a fault makes the listing go on forever.
+std::string NextPageToken(DevCloud& cloud, const Req& req, size_t end, size_t count) {
+  FaultRule rule;
+  const std::string asked = req.get_param_value("pageToken");
+  if (cloud.TakeFault(req.method, req.path, FaultRule::Kind::RepeatPageToken, rule))
+    return asked.empty() ? PageToken(end) : asked;
+  if (cloud.TakeFault(req.method, req.path, FaultRule::Kind::EndlessPages, rule)) {
+    static std::atomic<std::uint64_t> fresh{0};
+    size_t offset = 0;
+    ParsePageToken(asked, offset);
+    return PageToken(offset) + std::to_string(++fresh);
+  }
+  return end < count ? PageToken(end) : std::string();
+}
+
 // pageSize as given (default `fallback`), capped at `cap`; false for a
 // value that is not a positive number.
 bool PageSize(const Req& req, int fallback, int cap, int& size) {
@@ -446,7 +465,7 @@ bool PageSize(const Req& req, int fallback, int cap, int& size) {
   return true;
 }
 
-void HandleList(GoogleState& google, const Req& req, Res& res) {
+void HandleList(DevCloud& cloud, GoogleState& google, const Req& req, Res& res) {
   if (!Authorized(google, req, res)) return;
   DriveQuery query;
   std::string error;
@@ -473,7 +492,8 @@ void HandleList(GoogleState& google, const Req& req, Res& res) {
   const size_t end = std::min(matches.size(), offset + static_cast<size_t>(pageSize));
   for (size_t i = offset; i < end; ++i) files.push_back(FileResource(matches[i]));
   GoogleJson answer = {{"kind", "drive#fileList"}};
-  if (end < matches.size()) answer["nextPageToken"] = PageToken(end);
+  const std::string next = NextPageToken(cloud, req, end, matches.size());
+  if (!next.empty()) answer["nextPageToken"] = next;
   answer["incompleteSearch"] = false;
   answer["files"] = files;
   SendMasked(res, 200, mask, answer);
@@ -591,7 +611,7 @@ void HandleAbout(GoogleState& google, const Req& req, Res& res) {
 
 // ---------------------------------------------------------------- revisions
 
-void HandleRevisionList(GoogleState& google, const Req& req, Res& res) {
+void HandleRevisionList(DevCloud& cloud, GoogleState& google, const Req& req, Res& res) {
   if (!Authorized(google, req, res)) return;
   auto file = google.File(req.matches[1]);
   if (!file) return SendNotFound(res, req.matches[1]);
@@ -609,7 +629,8 @@ void HandleRevisionList(GoogleState& google, const Req& req, Res& res) {
   const size_t end = std::min(file->revisions.size(), offset + static_cast<size_t>(pageSize));
   for (size_t i = offset; i < end; ++i) revisions.push_back(RevisionResource(file->revisions[i]));
   GoogleJson answer = {{"kind", "drive#revisionList"}};
-  if (end < file->revisions.size()) answer["nextPageToken"] = PageToken(end);
+  const std::string next = NextPageToken(cloud, req, end, file->revisions.size());
+  if (!next.empty()) answer["nextPageToken"] = next;
   answer["revisions"] = revisions;
   SendMasked(res, 200, mask, answer);
 }
@@ -754,13 +775,13 @@ void CompleteSession(GoogleState& google, Res& res, const std::string& sessionId
   Res answer;
   if (session.fileId.empty())
     CreateFileWithContent(google, answer, mask, session.metadata, session.path, session.received, md5,
-                          "application/octet-stream");
+                          "application/octet-stream", 201);
   else
     AddContent(google, answer, mask, session.fileId, session.metadata, session.path, session.received, md5);
   {
     std::lock_guard<std::mutex> guard(google.Lock());
     auto it = google.SessionsLocked().find(sessionId);
-    if (answer.status == 200) {
+    if (answer.status == 200 || answer.status == 201) {
       GoogleJson created = GoogleJson::parse(answer.body, nullptr, false);
       std::string fileId = session.fileId;
       if (fileId.empty() && created.is_object() && created.contains("id")) fileId = created["id"];
@@ -779,14 +800,15 @@ void CompleteSession(GoogleState& google, Res& res, const std::string& sessionId
   google.Flush();
 }
 
-// Answers a request on a session that already completed: the file it made.
+// Answers a request on a session that already completed: the file it made,
+// with the status of the completion.
 void AnswerCompleted(GoogleState& google, Res& res, const UploadSession& session) {
   auto file = google.File(session.completedFileId);
   if (!file) return SendGoogleError(res, 404, "notFound", "Upload session not found");
   FieldMask mask;
   std::string error;
   FieldMask::Parse(session.fields, mask, error);
-  SendMasked(res, 200, mask, FileResource(*file));
+  SendMasked(res, session.fileId.empty() ? 201 : 200, mask, FileResource(*file));
 }
 
 void SendIncomplete(Res& res, std::int64_t received) {
@@ -1030,10 +1052,13 @@ void RegisterDriveRoutes(httplib::Server& server, DevCloud& cloud) {
       handler(cloud, g, req, res, reader);
     };
   };
+  auto listing = [&cloud, &g](void (*handler)(DevCloud&, GoogleState&, const Req&, Res&)) {
+    return [&cloud, &g, handler](const Req& req, Res& res) { handler(cloud, g, req, res); };
+  };
   const std::string id = "([^/]+)";
-  server.Get("/drive/v3/files", plain(HandleList));
+  server.Get("/drive/v3/files", listing(HandleList));
   server.Post("/drive/v3/files", bodied(HandleCreateMetadata));
-  server.Get("/drive/v3/files/" + id + "/revisions", plain(HandleRevisionList));
+  server.Get("/drive/v3/files/" + id + "/revisions", listing(HandleRevisionList));
   server.Get("/drive/v3/files/" + id + "/revisions/" + id, plain(HandleRevisionGet));
   server.Patch("/drive/v3/files/" + id + "/revisions/" + id, bodied(HandleRevisionPatch));
   server.Delete("/drive/v3/files/" + id + "/revisions/" + id, plain(HandleRevisionDelete));
