@@ -12,14 +12,27 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QProxyStyle>
 #include <QPushButton>
 
 namespace calvora::desktop {
 
 namespace {
+
+// Masks with "*" whatever the desktop's own mask character is.
+class TAsteriskMaskStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint Hint, const QStyleOption* Option, const QWidget* Widget,
+                QStyleHintReturn* Return) const override {
+    if (Hint == SH_LineEdit_PasswordCharacter) return '*';
+    return QProxyStyle::styleHint(Hint, Option, Widget, Return);
+  }
+};
+
 constexpr int kClientWidth = 420;
 constexpr int kClientHeight = 520;
 constexpr const char kLogoFile[] = "orvanelogo.jpg";
+
 }  // namespace
 
 TAccountLoginForm::TAccountLoginForm(TEnv& Env, TDesktopPrompts& Prompts, QWidget* Parent)
@@ -39,9 +52,14 @@ void TAccountLoginForm::BuildControls() {
   imgLogo->setObjectName("imgLogo");
   imgLogo->setGeometry(60, 40, 300, 80);
   imgLogo->setAlignment(Qt::AlignCenter);
-  if (QFileInfo::exists(kLogoFile)) {
-    const QPixmap logo(kLogoFile);
-    if (!logo.isNull()) imgLogo->setPixmap(logo.scaled(imgLogo->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  const QPixmap logo = QFileInfo::exists(kLogoFile) ? QPixmap(kLogoFile) : QPixmap();
+  if (!logo.isNull()) {
+    imgLogo->setPixmap(logo.scaled(imgLogo->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  } else {
+    // Without the logo file the place still says whose window this is.
+    imgLogo->setText(kApplicationTitle);
+    imgLogo->setFont(DesktopFont(14, true));
+    imgLogo->setStyleSheet(QString("color: %1;").arg(QString(palette::kHeroBand)));
   }
 
   lblInfo = new QLabel("Devam etmek icin hesabinizla giris yapin.", this);
@@ -63,7 +81,9 @@ void TAccountLoginForm::BuildControls() {
   edtPassword->setPlaceholderText("Parola *");
   edtPassword->setFont(DesktopFont(11));
   edtPassword->setEchoMode(QLineEdit::Password);
-  edtPassword->setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
+  auto* mask = new TAsteriskMaskStyle;
+  mask->setParent(edtPassword);
+  edtPassword->setStyle(mask);
 
   btnCancel = new QPushButton("İptal", this);
   btnCancel->setObjectName("btnCancel");

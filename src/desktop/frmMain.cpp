@@ -306,7 +306,8 @@ QWidget* TMainForm::BuildBody() {
   splitter->addWidget(left);
   splitter->addWidget(right);
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({356, 900});
+  // Wide enough for the three plan columns.
+  splitter->setSizes({440, 900});
   return splitter;
 }
 

@@ -49,6 +49,8 @@ TEST_F(SignInWindowTest, ChecksTheAccountAndSaysWhyASignInFailed) {
   EXPECT_EQ(S(user->placeholderText()), "E-posta / Kullanıcı Adı *");
   EXPECT_EQ(S(password->placeholderText()), "Parola *");
   EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+  password->setText("abc");
+  EXPECT_EQ(S(password->displayText()), "***");
   EXPECT_EQ(S(login->text()), "Giriş Yap");
   EXPECT_TRUE(login->isDefault());
   EXPECT_EQ(S(In<QPushButton>(form, "btnCancel")->text()), "İptal");
