@@ -3,9 +3,30 @@
 #include "account/uFirebaseActiveAccount.h"
 #include "foundation/TextUtil.h"
 #include "foundation/uLogger.h"
+#include "google/uGoogleAuth.h"
 #include "google/uGoogleDrive.h"
 
 namespace calvora {
+
+std::unique_ptr<TGoogleAuth> CreateAccountGoogleAuth(TEnv& env) {
+  TAppConfig& config = env.Config();
+  std::string clientId = config.GetClientID();
+  std::string clientSecret = config.GetClientSecret();
+  // Without a readable sign-in the configured client serves.
+  try {
+    TFirebaseManagedAccount account;
+    std::string error;
+    if (GetActiveAccount(env, account, error)) {
+      if (!IsBlank(account.OAuthClientID)) clientId = Trim(account.OAuthClientID);
+      if (!IsBlank(account.OAuthClientSecret)) clientSecret = Trim(account.OAuthClientSecret);
+    }
+  } catch (const std::exception& e) {
+    LogException("Aktif hesap OAuth bilgisi okunamadi", e);
+  }
+  auto auth = std::make_unique<TGoogleAuth>(env, clientId, clientSecret, config.GetAuthPort(), false);
+  auth->LoadTokens(config.GetGoogleTokenCachePath());
+  return auth;
+}
 
 std::string SanitizeAccountFolderName(const std::string& Text) {
   std::string name = Trim(Text);

@@ -4,11 +4,20 @@
 // Drive root.
 #include "foundation/Env.h"
 
+#include <memory>
 #include <string>
 
 namespace calvora {
 
+class TGoogleAuth;
 class TGoogleDrive;
+
+// The Google client every Drive request of the signed-in account goes
+// through: the account's own OAuth client when its record has one (the
+// configured client otherwise, also when the account cannot be read), with
+// the local token cache loaded. Not interactive. Never throws for the
+// account lookup; token cache errors are the cache's.
+std::unique_ptr<TGoogleAuth> CreateAccountGoogleAuth(TEnv& env);
 
 // Trimmed; "/:*?<>|", the backslash and the double quote become "-";
 // "Hesap" when nothing is left.

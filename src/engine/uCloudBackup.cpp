@@ -16,22 +16,7 @@ namespace calvora {
 
 TCloudBackupService::TCloudBackupService(const TMSSQLBackupConfig& Config, TEnv& Env)
     : FEnv(Env), FConfig(Config), FFirebirdConfig(Env.Config().GetFirebirdBackupConfig()), FAppConfig(Env.Config()) {
-  std::string clientId = FAppConfig.GetClientID();
-  std::string clientSecret = FAppConfig.GetClientSecret();
-  // An account may bring its own OAuth client; without a readable sign-in
-  // the configured client serves.
-  try {
-    TFirebaseManagedAccount account;
-    std::string error;
-    if (GetActiveAccount(FEnv, account, error)) {
-      if (!IsBlank(account.OAuthClientID)) clientId = Trim(account.OAuthClientID);
-      if (!IsBlank(account.OAuthClientSecret)) clientSecret = Trim(account.OAuthClientSecret);
-    }
-  } catch (const std::exception& e) {
-    LogException("Aktif hesap OAuth bilgisi okunamadi", e);
-  }
-  FGoogleAuth = std::make_unique<TGoogleAuth>(FEnv, clientId, clientSecret, FAppConfig.GetAuthPort(), false);
-  FGoogleAuth->LoadTokens(FAppConfig.GetGoogleTokenCachePath());
+  FGoogleAuth = CreateAccountGoogleAuth(FEnv);
   FGoogleDrive = std::make_unique<TGoogleDrive>(*FGoogleAuth);
 }
 

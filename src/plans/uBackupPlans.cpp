@@ -10,6 +10,7 @@
 #include "foundation/uLogger.h"
 #include "foundation/uSecureString.h"
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <optional>
@@ -333,6 +334,56 @@ void TBackupPlanStore::SavePlans(const std::vector<TBackupPlan>& Plans) const {
   TJson list = TJson::array();
   for (const TBackupPlan& plan : Plans) list.push_back(PlanToJson(plan));
   WriteProtectedTextFile(FFilePath, JsonToText(list));
+}
+
+namespace {
+
+TBackupPlan* FindPlanById(std::vector<TBackupPlan>& Plans, const std::string& PlanID) {
+  for (TBackupPlan& plan : Plans)
+    if (SameText(plan.ID, PlanID)) return &plan;
+  return nullptr;
+}
+
+}  // namespace
+
+void CopyPlanRunFields(const TBackupPlan& From, TBackupPlan& To) {
+  To.LastRunAt = From.LastRunAt;
+  To.LastFullBackupAt = From.LastFullBackupAt;
+  To.LastStatus = From.LastStatus;
+  To.LastMessage = From.LastMessage;
+  To.LastBackupFile = From.LastBackupFile;
+}
+
+void TBackupPlanStore::SavePlan(const TBackupPlan& Plan) const {
+  std::vector<TBackupPlan> plans = LoadPlans();
+  if (TBackupPlan* stored = FindPlanById(plans, Plan.ID)) {
+    TBackupPlan edited = Plan;
+    CopyPlanRunFields(*stored, edited);
+    *stored = edited;
+  } else {
+    plans.push_back(Plan);
+  }
+  SavePlans(plans);
+}
+
+bool TBackupPlanStore::SavePlanRunFields(TBackupPlan& Plan) const {
+  std::vector<TBackupPlan> plans = LoadPlans();
+  TBackupPlan* stored = FindPlanById(plans, Plan.ID);
+  if (!stored) return false;
+  CopyPlanRunFields(Plan, *stored);
+  SavePlans(plans);
+  Plan = *stored;
+  return true;
+}
+
+bool TBackupPlanStore::DeletePlan(const std::string& PlanID) const {
+  std::vector<TBackupPlan> plans = LoadPlans();
+  const auto it = std::find_if(plans.begin(), plans.end(),
+                               [&](const TBackupPlan& plan) { return SameText(plan.ID, PlanID); });
+  if (it == plans.end()) return false;
+  plans.erase(it);
+  SavePlans(plans);
+  return true;
 }
 
 }  // namespace calvora

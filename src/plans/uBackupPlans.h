@@ -74,6 +74,9 @@ std::vector<std::string> FirebirdDatabaseFiles(const TBackupPlan& Plan);
 std::vector<std::string> PlanDatabaseList(const TBackupPlan& Plan);
 // PlanTargetName made safe for file names, ending in "_" ("backup_" at worst).
 std::string SafeFilePrefix(const TBackupPlan& Plan);
+// Copies the outcome of the last run (LastRunAt, LastFullBackupAt,
+// LastStatus, LastMessage, LastBackupFile) and nothing else.
+void CopyPlanRunFields(const TBackupPlan& From, TBackupPlan& To);
 // "yyyy-mm-dd hh:nn:ss".
 std::string FormatPlanDateTime(TDateTime Value);
 // The fixed pattern, ISO 8601 with "T", or the regional form; false and 0
@@ -102,6 +105,21 @@ class TBackupPlanStore {
   std::vector<TBackupPlan> LoadPlans() const;
   // Replaces the file atomically.
   void SavePlans(const std::vector<TBackupPlan>& Plans) const;
+
+  // One change on a fresh load of the file, so whatever another writer (the
+  // service's runner, another window) stored since the caller's own load
+  // survives. Plans are matched by ID ignoring case.
+  //
+  // The plan's edited fields replace the stored plan with its ID, whose run
+  // fields stay as stored; a plan the file does not hold is appended.
+  void SavePlan(const TBackupPlan& Plan) const;
+  // The plan's run fields go into the stored plan with its ID, whose other
+  // fields stay as stored; Plan becomes that stored plan. False (and the
+  // file untouched) when the file no longer holds the plan.
+  bool SavePlanRunFields(TBackupPlan& Plan) const;
+  // Removes the plan with this ID keeping the order of the others; false
+  // (and the file untouched) when there is none.
+  bool DeletePlan(const std::string& PlanID) const;
 
   static TJson PlanToJson(const TBackupPlan& Plan);
   // Applies every default, bound and older member name.

@@ -61,19 +61,8 @@ bool TBackupPlanRunner::RunBackupPlan(TBackupPlan& Plan, const TUploadProgress& 
   if (!ReportLastPlanRun(FEnv, error, endedAt))
     LogWarnFmt("Son plan gerceklestirme zamani Firebase'e yazilamadi: %s", error);
 
-  // Merge into a fresh load, so edits saved while the plan ran survive.
-  std::vector<TBackupPlan> current = store.LoadPlans();
-  for (TBackupPlan& stored : current) {
-    if (!SameText(stored.ID, Plan.ID)) continue;
-    stored.LastRunAt = Plan.LastRunAt;
-    stored.LastFullBackupAt = Plan.LastFullBackupAt;
-    stored.LastBackupFile = Plan.LastBackupFile;
-    stored.LastStatus = Plan.LastStatus;
-    stored.LastMessage = Plan.LastMessage;
-    Plan = stored;
-    break;
-  }
-  store.SavePlans(current);
+  // Merged into a fresh load, so edits saved while the plan ran survive.
+  store.SavePlanRunFields(Plan);
 
   SendBackupReport(FEnv, Plan, success, message, endedAt, startedAt, backupFile);
   return success;

@@ -356,6 +356,67 @@ TEST_F(PlanStoreTest, DatesBeforeTheDayCountStartAreRefusedAtLoad) {
   EXPECT_EQ(FormatPlanDateTime(again[0].LastFullBackupAt), "2024-03-05 02:00:07");
 }
 
+// The store's one-change operations work on a fresh load: what another
+// writer stored after the caller's own load survives.
+TEST_F(PlanStoreTest, OneChangeByIdKeepsWhatAnotherWriterStoredMeanwhile) {
+  TBackupPlan a, b;
+  a.ID = "{A}";
+  a.Name = "A";
+  b.ID = "{B}";
+  b.Name = "B";
+  store.SavePlans({a, b});
+  const std::vector<TBackupPlan> windowCopy = store.LoadPlans();
+
+  // The service records a run of A after the window loaded the list.
+  TBackupPlan ran = windowCopy[0];
+  ran.LastRunAt = EncodeDateTime(2024, 3, 5, 2, 0, 0);
+  ran.LastFullBackupAt = ran.LastRunAt;
+  ran.LastStatus = "Başarılı";
+  ran.LastMessage = "tamam";
+  ran.LastBackupFile = "A_FULL.bak";
+  ASSERT_TRUE(store.SavePlanRunFields(ran));
+
+  // The window saves its (older) copy of A with an edit, and a new plan.
+  TBackupPlan edited = windowCopy[0];
+  edited.Name = "A yeni";
+  edited.LastStatus = "Hatalı";
+  store.SavePlan(edited);
+  TBackupPlan added;
+  added.ID = "{C}";
+  added.Name = "C";
+  store.SavePlan(added);
+
+  std::vector<TBackupPlan> now = store.LoadPlans();
+  ASSERT_EQ(now.size(), 3u);
+  EXPECT_EQ(now[0].Name, "A yeni");
+  EXPECT_EQ(now[0].LastRunAt, ran.LastRunAt);
+  EXPECT_EQ(now[0].LastFullBackupAt, ran.LastRunAt);
+  EXPECT_EQ(now[0].LastStatus, "Başarılı");
+  EXPECT_EQ(now[0].LastMessage, "tamam");
+  EXPECT_EQ(now[0].LastBackupFile, "A_FULL.bak");
+  EXPECT_EQ(now[2].Name, "C");
+
+  // A run that ends after an edit keeps the edit and hands back the stored plan.
+  ran.Name = "eski ad";
+  ran.LastMessage = "ikinci";
+  ASSERT_TRUE(store.SavePlanRunFields(ran));
+  EXPECT_EQ(ran.Name, "A yeni");
+  EXPECT_EQ(store.LoadPlans()[0].LastMessage, "ikinci");
+
+  // Delete by ID keeps the order of the others; an unknown ID changes nothing.
+  ASSERT_TRUE(store.DeletePlan("{b}"));
+  now = store.LoadPlans();
+  ASSERT_EQ(now.size(), 2u);
+  EXPECT_EQ(now[0].ID, "{A}");
+  EXPECT_EQ(now[1].ID, "{C}");
+  const std::string before = test::ReadFile(PlanFile());
+  EXPECT_FALSE(store.DeletePlan("{B}"));
+  TBackupPlan gone;
+  gone.ID = "{B}";
+  EXPECT_FALSE(store.SavePlanRunFields(gone));
+  EXPECT_EQ(test::ReadFile(PlanFile()), before);
+}
+
 TEST_F(PlanStoreTest, NotAnArrayIsEmptyAndANonObjectElementFailsTheLoad) {
   store.SavePlans({});
   EXPECT_EQ(StoredJson(), TJson::array());

@@ -10,6 +10,9 @@
 //   calvora-demo prepare-firebird <appDir> <host> <port> <user> <dbPath> <workDir>
 //       The Firebird settings (password from $FIREBIRD_DEMO_PASSWORD) and a
 //       Firebird plan over that database (made due now).
+//   calvora-demo prepare-sql <appDir>
+//       A SQL Server plan that is never run here (the screenshots show it
+//       beside the plans that ran).
 //   calvora-demo report <appDir> <cloudDir> <mailDir> <mailsBefore>
 //       Each plan's outcome and activity record, the Drive tree in the
 //       emulator and the report mails numbered above <mailsBefore>.
@@ -49,6 +52,7 @@ constexpr const char kServiceEmail[] = "servis@demo.calvora.test";
 constexpr const char kServicePassword[] = "Demo-Servis-2024";
 constexpr const char kPlanID[] = "{D3E40000-0000-4000-8000-00000000DE30}";
 constexpr const char kFirebirdPlanID[] = "{D3E40000-0000-4000-8000-00000000FB30}";
+constexpr const char kSqlPlanID[] = "{D3E40000-0000-4000-8000-000000005030}";
 
 // The program folder's own environment (data directory "<appDir>/config").
 struct TAppEnv {
@@ -130,11 +134,14 @@ int Prepare(const std::string& appDir, const std::string& url, const std::string
 
   // The plan as the desktop would keep it; the run fields of an earlier
   // demo stay, except that it is made due at once.
-  // The Firebird plan comes back only when a server is there this time.
+  // The Firebird plan comes back only when a server is there this time, the
+  // SQL Server plan only when asked for after the run.
   TBackupPlanStore store(*app.env);
   std::vector<TBackupPlan> plans = store.LoadPlans();
   plans.erase(std::remove_if(plans.begin(), plans.end(),
-                             [](const TBackupPlan& p) { return SameText(p.ID, kFirebirdPlanID); }),
+                             [](const TBackupPlan& p) {
+                               return SameText(p.ID, kFirebirdPlanID) || SameText(p.ID, kSqlPlanID);
+                             }),
               plans.end());
   TBackupPlan* plan = FindOrAddPlan(plans, kPlanID);
   plan->Name = "Ofis Belgeleri";
@@ -184,6 +191,27 @@ int PrepareFirebird(const std::string& appDir, const std::string& host, int port
   plan->ReportEmailAddresses = "patron@demo.calvora.test";
   plan->LastRunAt = 0;
   store.SavePlans(plans);
+  return 0;
+}
+
+int PrepareSql(const std::string& appDir) {
+  TAppEnv app(appDir);
+  TBackupPlan plan;
+  plan.ID = kSqlPlanID;
+  plan.Name = "Muhasebe Veritabani";
+  plan.Description = "Ornek SQL Server yedegi";
+  plan.BackupType = "sql";
+  plan.DatabaseName = "Muhasebe;Stok";
+  plan.DriveSubFolder = "SQL";
+  plan.Enabled = true;
+  plan.AutoRun = true;
+  plan.ScheduleType = "daily";
+  plan.ScheduleTime = "02:00";
+  plan.UseRarEncryption = true;
+  plan.DeleteLocalAfterUpload = true;
+  plan.LocalBackupRetentionDays = 14;
+  plan.ReportEmailAddresses = "patron@demo.calvora.test";
+  TBackupPlanStore(*app.env).SavePlan(plan);
   return 0;
 }
 
@@ -298,10 +326,12 @@ int main(int argc, char** argv) {
     if (args.size() == 4 && args[0] == "prepare") return Prepare(args[1], args[2], args[3]);
     if (args.size() == 7 && args[0] == "prepare-firebird")
       return PrepareFirebird(args[1], args[2], std::stoi(args[3]), args[4], args[5], args[6]);
+    if (args.size() == 2 && args[0] == "prepare-sql") return PrepareSql(args[1]);
     if (args.size() == 5 && args[0] == "report") return Report(args[1], args[2], args[3], std::stoi(args[4]));
     std::cerr << "usage: calvora-demo seed-cloud <cloudDir> <smtpPort>\n"
                  "       calvora-demo prepare <appDir> <emulatorUrl> <sourceDir>\n"
                  "       calvora-demo prepare-firebird <appDir> <host> <port> <user> <dbPath> <workDir>\n"
+                 "       calvora-demo prepare-sql <appDir>\n"
                  "       calvora-demo report <appDir> <cloudDir> <mailDir> <mailsBefore>\n";
     return 2;
   } catch (const std::exception& e) {
