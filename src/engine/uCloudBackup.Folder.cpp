@@ -230,8 +230,13 @@ struct TTransferOutcome {
 // and reports; the transfers go to the pool.
 class TFolderSyncRun {
  public:
-  TFolderSyncRun(TSyncHooks Hooks, TDriveFolderIndex& Index, TRunQuota& Quota, TTransferPool& Pool, int Total)
-      : FHooks(std::move(Hooks)), FIndex(Index), FQuota(Quota), FPool(Pool), FTotal(Total) {}
+  TFolderSyncRun(TSyncHooks Hooks, TDriveFolderIndex& Index, TRunQuota& Quota, TGoogleDrive& CallerDrive,
+                 std::vector<std::unique_ptr<TGoogleDrive>> WorkerDrives, int Total)
+      : FHooks(std::move(Hooks)),
+        FIndex(Index),
+        FQuota(Quota),
+        FTotal(Total),
+        FPool(CallerDrive, std::move(WorkerDrives)) {}
 
   void SyncFile(TSyncFile File, const std::set<std::string>& LocalNames, TDateTime Now) {
     FNow = Now;
@@ -415,12 +420,14 @@ class TFolderSyncRun {
   TSyncHooks FHooks;
   TDriveFolderIndex& FIndex;
   TRunQuota& FQuota;
-  TTransferPool& FPool;
   const int FTotal;
   int FAdded = 0, FUpdated = 0, FUnchanged = 0, FSkipped = 0;
   std::set<std::string> FWriting;  // Drive files a transfer under way updates
   TDateTime FNow = 0;
   TDateTime FLastRoutineReport = 0;
+  // Last, so it goes first: transfers under way when an error leaves end
+  // before anything they use.
+  TTransferPool FPool;
 };
 
 }  // namespace
@@ -509,10 +516,7 @@ bool TCloudBackupService::SyncFolderToDrive(const TBackupPlan& Plan, std::string
   TDriveFolderIndex index(*FGoogleDrive, target);
   TRunQuota quota(FEnv, *FGoogleDrive, Trim(FAppConfig.GetRootFolderID()),
                   [this](std::int64_t needed, std::string& message) { return CheckDriveQuota(needed, message); });
-  // The pool goes first when an error leaves: the transfers under way end
-  // before the index and the quota they report to.
-  TTransferPool pool(*FGoogleDrive, std::move(workerDrives));
-  TFolderSyncRun run(hooks, index, quota, pool, static_cast<int>(files.size()));
+  TFolderSyncRun run(hooks, index, quota, *FGoogleDrive, std::move(workerDrives), static_cast<int>(files.size()));
   for (size_t i = 0; i < files.size(); ++i) {
     TSyncFile file;
     file.Position = static_cast<int>(i) + 1;

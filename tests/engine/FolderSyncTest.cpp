@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 
@@ -288,6 +289,19 @@ TEST_F(FolderSyncTest, ParallelUploadsLeaveWhatASequentialRunLeaves) {
          file(r, "d/7.txt", "");               // emptied
          file(r, "d/yeni.txt", "yeni");
        }},
+      {"a file that changes during the run", [&](const std::string& r) {
+         for (int i = 0; i < 10; ++i) file(r, "g" + std::to_string(i) + ".txt", "once " + std::to_string(i));
+         // The file listed last is rewritten (longer) when the first upload
+         // reaches Drive: both ways it is read after that.
+         std::string last;
+         for (const auto& entry : fs::recursive_directory_iterator(r)) last = entry.path().string();
+         Cloud().SetRequestObserver([last, done = std::make_shared<std::atomic<bool>>(false)](
+                                        const std::string& method, const std::string& path) {
+           if (method != "POST" || path != "/upload/drive/v3/files" || done->exchange(true)) return;
+           test::WriteFile(last, "sonra degisti, daha uzun");
+         });
+       },
+       nullptr},
       {"locked file", [&](const std::string& r) {
          for (int i = 0; i < 6; ++i) file(r, "s" + std::to_string(i) + ".txt", "serbest " + std::to_string(i));
          file(r, "kilitli.db", "kilitli icerik");
@@ -317,12 +331,19 @@ TEST_F(FolderSyncTest, ParallelUploadsLeaveWhatASequentialRunLeaves) {
           EXPECT_TRUE(Run(message, plan, workers)) << message;
         }
         runs.push_back(message);
+        Cloud().SetRequestObserver(nullptr);
       }
     }
     EXPECT_EQ(messages[0], messages[1]);
     EXPECT_EQ(DriveEntries("Agac" + std::to_string(index) + "-1"), DriveEntries("Agac" + std::to_string(index) + "-4"));
     EXPECT_EQ(DriveFiles("Agac" + std::to_string(index) + "-1"), DriveFiles("Agac" + std::to_string(index) + "-4"));
     EXPECT_FALSE(DriveFiles("Agac" + std::to_string(index) + "-4").empty());
+    if (std::string(c.name) == "a file that changes during the run") {
+      int changed = 0;
+      for (const auto& [path, md5] : DriveFiles("Agac" + std::to_string(index) + "-4"))
+        if (md5 == Md5Hex("sonra degisti, daha uzun")) ++changed;
+      EXPECT_EQ(changed, 1) << "the content read after the change is the one on Drive";
+    }
   }
   const std::string copies = testEnv->TempDir() + "/CalvoraReadableCopies";
   EXPECT_TRUE(!fs::exists(copies) || fs::is_empty(copies));

@@ -155,6 +155,12 @@ bool DevCloud::Start(int port) {
   server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     CountRequest(req.method, req.path);
     t_pendingStatus.reset();
+    RequestObserver observer;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      observer = observer_;
+    }
+    if (observer) observer(req.method, req.path);
     WaitRequestDelay();
     FaultRule rule;
     if (TakeFault(req.method, req.path, FaultRule::Kind::Delay, rule))
@@ -371,6 +377,11 @@ bool DevCloud::TakeRateLimit(const std::string& path, FaultRule& rule) {
   rule.status = 429;
   rule.reason = "rateLimitExceeded";
   return true;
+}
+
+void DevCloud::SetRequestObserver(RequestObserver observer) {
+  std::lock_guard<std::mutex> guard(lock_);
+  observer_ = std::move(observer);
 }
 
 std::int64_t DevCloud::RateLimitedCount() const {

@@ -98,6 +98,10 @@ class DevCloud {
   void SetRateLimit(int requestsPerSecond);
   // Requests answered by the rate limit since start (or the last reset).
   std::int64_t RateLimitedCount() const;
+  // Called with each request's method and path before it is served (on the
+  // server's thread), so a test can change the world at a known moment.
+  using RequestObserver = std::function<void(const std::string& method, const std::string& path)>;
+  void SetRequestObserver(RequestObserver observer);
   // The rule that applies to this request, consumed; false when none does.
   bool TakeFault(const std::string& method, const std::string& path, FaultRule::Kind kind, FaultRule& rule);
 
@@ -146,6 +150,7 @@ class DevCloud {
   int delayMs_ = 0;
   int jitterMs_ = 0;
   std::uint64_t jitterState_ = 0x9E3779B97F4A7C15ull;
+  RequestObserver observer_;
   int rateLimit_ = 0;
   std::deque<std::chrono::steady_clock::time_point> recentDriveRequests_;
   std::int64_t rateLimited_ = 0;
