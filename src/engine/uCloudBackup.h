@@ -71,6 +71,12 @@ class TCloudBackupService {
   const TUploadProgress& OnDownloadProgress() const { return FOnDownloadProgress; }
   void SetOnDownloadProgress(TUploadProgress Value) { FOnDownloadProgress = std::move(Value); }
 
+  // Folder plans upload this many files at once, each worker with a Drive
+  // client of its own; 1 uploads one file at a time on the engine's client.
+  static constexpr int kFolderUploadWorkers = 4;
+  void SetFolderUploadWorkers(int Count) { FFolderUploadWorkers = Count < 1 ? 1 : Count; }
+  int FolderUploadWorkers() const { return FFolderUploadWorkers; }
+
   TGoogleAuth& GoogleAuth() const { return *FGoogleAuth; }
   TGoogleDrive& GoogleDrive() const { return *FGoogleDrive; }
 
@@ -194,6 +200,7 @@ class TCloudBackupService {
   TUploadProgress FOnUploadProgress;
   TUploadProgress FOnDownloadProgress;
   TJson FLastScriptData;  // null until a script ran
+  int FFolderUploadWorkers = kFolderUploadWorkers;
 };
 
 }  // namespace calvora
