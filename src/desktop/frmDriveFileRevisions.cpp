@@ -68,6 +68,9 @@ void TDriveFileRevisionsForm::BuildWindow() {
   FListView = frame.List;
   FCloseButton = frame.Close;
   FListView->header()->setSectionResizeMode(3, QHeaderView::Stretch);
+  // Identifiers are long: both ends stay readable, the whole one is a hover away.
+  FListView->setTextElideMode(Qt::ElideMiddle);
+  FListView->setUniformRowHeights(false);
   FDownloadButton = AddBandButton(frame, "FDownloadButton", "Bu Surumu Indir");
   FPinButton = AddBandButton(frame, "FPinButton", "Kalici Sakla");
   FRefreshButton = AddBandButton(frame, "FRefreshButton", "Yenile");
@@ -121,6 +124,7 @@ void TDriveFileRevisionsForm::FillList(const std::string& SelectRevisionID) {
     item->setText(1, Q(RevisionTime(revision.ModifiedTime)));
     item->setText(2, Q(DriveSizeText(revision.Size)));
     item->setText(3, Q(revision.RevisionID));
+    item->setToolTip(3, Q(revision.RevisionID));
     item->setText(4, revision.KeepForever ? "Evet" : "Hayir");
     item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
     item->setData(0, Qt::UserRole, i);

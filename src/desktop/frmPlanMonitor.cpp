@@ -11,6 +11,7 @@
 #include "service/uServiceManager.h"
 
 #include <QFrame>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
@@ -142,7 +143,8 @@ QWidget* TPlanMonitorForm::BuildHeader() {
 QWidget* TPlanMonitorForm::BuildLeft() {
   auto* left = new QFrame(this);
   left->setObjectName("FLeftPanel");
-  left->setFixedWidth(340);
+  // 340 cut the longer plan names of the demo; 20 more show them whole.
+  left->setFixedWidth(360);
   left->setStyleSheet(QString("QFrame#FLeftPanel { background: %1; border: 1px solid %2; border-radius: 6px; }")
                           .arg(QString(palette::kSurface), QString(palette::kBorder)));
   auto* column = new QVBoxLayout(left);
@@ -150,6 +152,12 @@ QWidget* TPlanMonitorForm::BuildLeft() {
   column->setSpacing(6);
   column->addWidget(NewLabel("Planlar", left, "FListTitle", DesktopFont(11, true), palette::kText));
   FPlansView = NewReportList(left, "FPlansView", {"Plan", "Durum", "Guncelleme"}, {150, 90, 90});
+  // The name takes what the two fixed columns leave, so nothing scrolls sideways.
+  FPlansView->header()->setStretchLastSection(false);
+  FPlansView->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  FPlansView->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  FPlansView->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+  FPlansView->setUniformRowHeights(false);
   connect(FPlansView, &QTreeWidget::itemSelectionChanged, this, &TPlanMonitorForm::PlansViewSelectionChanged);
   column->addWidget(FPlansView);
   return left;
@@ -224,6 +232,7 @@ void TPlanMonitorForm::FillPlanList() {
     const TBackupPlan& plan = FPlans[i];
     auto* item = new QTreeWidgetItem(FPlansView);
     item->setText(0, Q(plan.Name));
+    item->setToolTip(0, Q(plan.Name));
     item->setData(0, Qt::UserRole, static_cast<int>(i));
     const auto found = std::find_if(FActivities.begin(), FActivities.end(),
                                     [&](const TPlanActivitySnapshot& a) { return SameText(a.PlanID, plan.ID); });
