@@ -277,6 +277,27 @@ TEST_F(RevisionsWindowTest, NewestFirstNumberedDownDownloadedUnderTheirDate) {
   EXPECT_EQ(Status(&form), "Surum indirildi: eski.bak");
 }
 
+// The revision download lets events through before it starts: a close
+// then waits for it, a double-click starts no second one.
+TEST_F(RevisionsWindowTest, CloseDuringARevisionDownloadWaitsForIt) {
+  QPointer<TDriveFileRevisionsForm> form = TDriveFileRevisionsForm::OpenForFile(Env(), prompts, file);
+  Select(form.data(), 0);
+  prompts.AnswerFolder(target + "/son.bak");
+  prompts.AnswerFolder(target + "/ikinci.bak");
+  QTimer::singleShot(0, form.data(), [&] {
+    auto* list = form->findChild<QTreeWidget*>("FListView");
+    emit list->itemDoubleClicked(list->topLevelItem(0), 0);
+    form->close();
+    test::FlushDeletes();
+    EXPECT_TRUE(form);
+  });
+  form->DownloadSelected();
+  EXPECT_EQ(prompts.SaveSuggestions().size(), 1u);
+  EXPECT_EQ(test::ReadFile(target + "/son.bak"), "carsamba");
+  EXPECT_FALSE(std::filesystem::exists(target + "/ikinci.bak"));
+  EXPECT_TRUE(WaitUntil([&] { return test::FlushDeletes(), form.isNull(); }));
+}
+
 TEST_F(RevisionsWindowTest, PinAndUnpinRoundTripAndTheLimit) {
   TDriveFileRevisionsForm form(Env(), prompts, file);
   Select(&form, 1);
