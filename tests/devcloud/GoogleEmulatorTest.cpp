@@ -114,7 +114,12 @@ TEST_F(GoogleEmulatorTest, ResumableSessionRefusesBadRanges) {
 TEST_F(GoogleEmulatorTest, ContentUpdateKeepsEarlierRevisionsAndPages) {
   const std::string folder = cloud.Google().AddFolder("Yedekler");
   const std::string id = cloud.Google().AddFile("db.bak", folder, "one");
-  for (int i = 0; i < 204; ++i) cloud.Google().AddRevision(id, "rev" + std::to_string(i));
+  // Pinned, most of them outlive the upload's purge of unpinned revisions
+  // beyond 100, so the list still needs two pages.
+  for (int i = 0; i < 204; ++i) {
+    const std::string revision = cloud.Google().AddRevision(id, "rev" + std::to_string(i));
+    if (i < 150) cloud.Google().SetRevisionKeepForever(id, revision, true);
+  }
   HttpResponse r = Send("PATCH", "/upload/drive/v3/files/" + id + "?uploadType=media&fields=id,size,md5Checksum",
                         "latest", {{"Content-Type", "application/octet-stream"}});
   ASSERT_EQ(r.status, 200) << r.body;
