@@ -12,8 +12,6 @@
 #include "platform/process.h"
 #include "restore/RestoreEngine.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -42,8 +40,9 @@ std::vector<std::string> PlainFiles(const std::string& folder) {
   std::vector<std::string> out;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    struct stat st {};
-    if (lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) out.push_back(entry.path().string());
+    std::error_code statusError;
+    if (std::filesystem::symlink_status(entry.path(), statusError).type() == std::filesystem::file_type::regular)
+      out.push_back(entry.path().string());
   }
   std::sort(out.begin(), out.end());
   return out;

@@ -11,10 +11,7 @@
 #include "foundation/uLogger.h"
 #include "restore/RestoreEngine.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cstdio>
 #include <filesystem>
 #include <set>
 
@@ -38,10 +35,11 @@ struct TCommitLog {
 enum class TNodeKind { Missing, File, Folder, Other };
 
 TNodeKind NodeKind(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) return TNodeKind::Missing;
-  if (S_ISREG(st.st_mode)) return TNodeKind::File;
-  if (S_ISDIR(st.st_mode)) return TNodeKind::Folder;
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(path, ec);
+  if (ec || status.type() == std::filesystem::file_type::not_found) return TNodeKind::Missing;
+  if (status.type() == std::filesystem::file_type::regular) return TNodeKind::File;
+  if (status.type() == std::filesystem::file_type::directory) return TNodeKind::Folder;
   return TNodeKind::Other;  // links included: never followed
 }
 
@@ -76,7 +74,8 @@ void TakeBack(const TCommitLog& log) {
   for (const std::string& file : log.CreatedFiles) DeleteFileIfExists(file);
   for (const auto& [target, old] : log.Replaced)
     if (std::rename(old.c_str(), target.c_str()) != 0) LogErrorFmt("Geri yukleme: eski dosya geri konamadi: %s", target);
-  for (auto it = log.CreatedFolders.rbegin(); it != log.CreatedFolders.rend(); ++it) rmdir(it->c_str());
+  std::error_code ec;  // a folder that is not empty stays
+  for (auto it = log.CreatedFolders.rbegin(); it != log.CreatedFolders.rend(); ++it) std::filesystem::remove(*it, ec);
 }
 
 }  // namespace
@@ -171,7 +170,8 @@ TRestoreResult TRestoreEngine::RestoreFolder(const TRestoreRequest& Request, con
       for (const std::string& folder : folders) {
         const TNodeKind kind = NodeKind(folder);
         if (kind == TNodeKind::Folder) continue;
-        if (kind != TNodeKind::Missing || mkdir(folder.c_str(), 0755) != 0)
+        std::error_code ec;
+        if (kind != TNodeKind::Missing || !std::filesystem::create_directory(folder, ec))
           throw EFileError("Klasor olusturulamadi: " + folder);
         log.CreatedFolders.push_back(folder);
       }
