@@ -93,6 +93,25 @@ TEST_F(FolderRestoreTest, ExistingFilesAreReplacedOnlyWithConsent) {
   EXPECT_THAT(TreeFiles(target), ElementsAre("alt/ic/not.txt", "alt/liste.csv", "rapor.txt"));
 }
 
+TEST_F(FolderRestoreTest, ACancelledRestoreLeavesTheTargetAsItWas) {
+  WriteFile(target + "/rapor.txt", "yerel");
+  TRestoreService restore(Env());
+  TRestoreRequest request;
+  request.Plan = LoadPlan(restore, "Belgeler");
+  request.TargetPath = target;
+  request.ReplaceExisting = true;
+  int downloads = 0;
+  restore.SetOnProgress([&](const TRestoreProgress& p) {
+    if (p.Stage == "Indirme" && p.Total > 0 && ++downloads == 2) restore.Cancel();
+  });
+  TRestoreResult result = restore.Restore(request);
+  EXPECT_FALSE(result.Success);
+  EXPECT_EQ(result.Message, "Geri yukleme iptal edildi.");
+  EXPECT_THAT(TreeFiles(target), ElementsAre("rapor.txt"));
+  EXPECT_EQ(ReadFile(target + "/rapor.txt"), "yerel");
+  EXPECT_TRUE(WorkFoldersEmpty());
+}
+
 TEST_F(FolderRestoreTest, ALinkInTheTargetIsNeverFollowed) {
   const std::string outside = testEnv->Root() + "/disari";
   fs::create_directories(outside);
