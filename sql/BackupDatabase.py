@@ -435,7 +435,7 @@ def drop_quietly(server, name):
     """Takes back a database this restore created."""
     try:
         server.run(restore_declarations(name, None, []) +
-                   "IF DB_ID(@db) IS NOT NULL BEGIN DECLARE @q nvarchar(300) = N'DROP DATABASE ' + QUOTENAME(@db); "
+                   "IF DB_ID(@db) IS NOT NULL BEGIN DECLARE @q nvarchar(300) = 'DROP DATABASE ' + QUOTENAME(@db); "
                    "EXEC (@q); END;")
     except SqlError:
         pass

@@ -52,10 +52,10 @@ class SqlRestoreTest : public RestoreTest {
     Scenario(0);
   }
 
-  void Scenario(int padding) {
+  void Scenario(int padding, const std::string& extra = "") {
     WriteFile(testEnv->Root() + "/sqlcmd-scenario.json",
               std::string(R"({"password":"Sql-Secret-1","databases":{"Muhasebe":{"files":)") + kFiles +
-                  "}},\"backupPadding\":" + std::to_string(padding) + "}");
+                  "}},\"backupPadding\":" + std::to_string(padding) + extra + "}");
   }
 
   // The calls sqlcmd got since the last look.
@@ -166,6 +166,36 @@ TEST_F(SqlRestoreTest, AnExistingDatabaseIsReplacedOnlyWithConsent) {
   EXPECT_EQ(JsonMemberText(restores[0], "skeleton"), RestoreSkeleton("REPLACE, RECOVERY"));
   EXPECT_EQ(JsonMemberText(restores[0]["variables"], "@t0"), "/var/opt/mssql/data/Muhasebe.mdf");
 
+}
+
+TEST_F(SqlRestoreTest, AFailedRestoreDropsOnlyTheDatabaseItMade) {
+  TBackupPlan plan = SqlPlan();
+  Backup(plan);
+  Scenario(0, R"(,"restoreError":"The disk is full.")");
+  TakeCalls();
+  TRestoreService restore(Env());
+  TRestorePlan loaded = LoadPlan(restore, plan.Name);
+  TRestoreBackup full = Named(Backups(restore, loaded), "Muhasebe_.bak");
+  TRestoreRequest request = TRestoreRequest::For(loaded, full, Versions(restore, full).front());
+  request.SqlServer = SqlConfig();
+  auto drops = [](const std::vector<TJson>& calls) {
+    std::vector<std::string> names;
+    for (const TJson& call : calls)
+      if (JsonMemberText(call, "skeleton").find("DROP DATABASE") != std::string::npos)
+        names.push_back(JsonMemberText(call["variables"], "@db"));
+    return names;
+  };
+
+  request.DatabaseName = "Muhasebe_Yeni";
+  TRestoreResult made = restore.Restore(request);
+  EXPECT_FALSE(made.Success);
+  EXPECT_THAT(made.Message, HasSubstr("The disk is full."));
+  EXPECT_THAT(drops(TakeCalls()), ElementsAre("Muhasebe_Yeni"));
+
+  request.DatabaseName.clear();  // the existing one, replaced with consent
+  request.ReplaceExisting = true;
+  EXPECT_FALSE(restore.Restore(request).Success);
+  EXPECT_TRUE(drops(TakeCalls()).empty());
 }
 
 TEST_F(SqlRestoreTest, EncryptedSplitArchiveRestoresOnANewMachineAfterSignIn) {
