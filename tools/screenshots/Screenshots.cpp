@@ -5,8 +5,10 @@
 // prepares them) and writes one PNG of each into <outDir>: the sign-in
 // window, the sign-in window after a wrong password, the main window with a
 // plan selected, the main window while a manual run uploads, the monitor
-// during that run, and the windows the main window opens: the cloud files
-// of the folder plan and the revisions of one of its files, one pinned. Dialogs are answered from a script, so
+// during that run, the windows the main window opens (the cloud files of the
+// folder plan, the revisions of one of its files, one pinned), and the restore
+// tool at each of its steps (restoring one file of the folder plan into
+// "<appDir>/../restored-shot"). Dialogs are answered from a script, so
 // nothing waits for a person.
 #include "desktop/DesktopProgram.h"
 #include "desktop/DesktopPrompts.h"
@@ -16,6 +18,7 @@
 #include "desktop/frmMain.h"
 #include "desktop/frmPlanDriveFiles.h"
 #include "desktop/frmPlanMonitor.h"
+#include "desktop/frmRestore.h"
 #include "desktop/frmSQLTaskEdit.h"
 #include "desktop/frmSettings.h"
 #include "engine/uCloudBackup.h"
@@ -28,11 +31,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QThread>
 #include <QTreeWidget>
 
 #include <atomic>
+#include <filesystem>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -97,6 +102,42 @@ bool GiveRevisions(TEnv& Env, TDriveFileInfo& File, const std::vector<TDriveFile
   if (TCloudBackupService::PinnedRevisionCount(revisions) == 0)
     return engine.SetDriveRevisionKeepForever(File.FileID, revisions[1].RevisionID, true, message);
   return true;
+}
+
+// Selects the first row whose text holds Part (the first row when none).
+void SelectRow(QListWidget* List, const char* Part) {
+  for (int i = 0; i < List->count(); ++i)
+    if (List->item(i)->text().contains(QString::fromUtf8(Part))) {
+      List->setCurrentRow(i);
+      return;
+    }
+  if (List->count() > 0) List->setCurrentRow(0);
+}
+
+bool SaveRestoreSteps(TEnv& Env, TScriptedPrompts& Prompts, const std::string& AppDir, const std::string& OutDir) {
+  const std::string target = std::filesystem::path(AppDir + "/../restored-shot").lexically_normal().string();
+  std::error_code ec;
+  std::filesystem::remove_all(target, ec);
+  TRestoreForm form(Env, Prompts);
+  form.show();
+  form.LoadPlans();
+  auto next = [&] { form.findChild<QPushButton*>("btnNext")->click(); };
+  bool ok = true;
+  SelectRow(form.findChild<QListWidget*>("lstPlans"), "Ofis");
+  ok &= Save(form, OutDir, "restore-1-plan");
+  next();
+  SelectRow(form.findChild<QListWidget*>("lstBackups"), "OKUBENI");
+  ok &= Save(form, OutDir, "restore-2-backup");
+  next();
+  ok &= Save(form, OutDir, "restore-3-version");
+  next();
+  form.findChild<QLineEdit*>("edtTarget")->setText(QString::fromStdString(target));
+  ok &= Save(form, OutDir, "restore-4-target");
+  next();
+  form.WaitForRestore();
+  ok &= Save(form, OutDir, "restore-5-done");
+  if (!form.LastResult().Success) std::fprintf(stderr, "restore: %s\n", form.LastResult().Message.c_str());
+  return ok && form.LastResult().Success;
 }
 
 int Run(const std::string& AppDir, const std::string& OutDir) {
@@ -189,6 +230,7 @@ int Run(const std::string& AppDir, const std::string& OutDir) {
     ok &= Save(revisions, OutDir, "drive-revisions");
   }
   main.close();
+  ok &= SaveRestoreSteps(env, prompts, AppDir, OutDir);
   return ok ? 0 : 1;
 }
 
