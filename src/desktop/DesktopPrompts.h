@@ -24,11 +24,13 @@ class TDesktopPrompts : public TUserPrompts {
   virtual void Message(QWidget* Parent, TMessageKind Kind, const std::string& Text) = 0;
   // A confirmation with Yes and No; true for Yes.
   virtual bool Confirm(QWidget* Parent, const std::string& Text) = 0;
-  // An existing folder, or empty when the user cancelled.
-  virtual std::string PickFolder(QWidget* Parent, const std::string& Title) = 0;
+  // An existing folder, or empty when the user cancelled; the picker opens
+  // in StartDir when that is not empty.
+  virtual std::string PickFolder(QWidget* Parent, const std::string& Title, const std::string& StartDir = {}) = 0;
   // An existing file, or empty when the user cancelled; Filter in Qt's form
-  // ("Yedekler (*.bak *.rar)").
-  virtual std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter) = 0;
+  // ("Yedekler (*.bak *.rar)"), empty for every file.
+  virtual std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter,
+                               const std::string& StartDir = {}) = 0;
   // Opens a document or folder with the desktop's default program.
   virtual bool OpenFile(const std::string& Path) = 0;
   // Ends the program (after the current event).
@@ -43,8 +45,9 @@ class TQtDesktopPrompts : public TDesktopPrompts {
  public:
   void Message(QWidget* Parent, TMessageKind Kind, const std::string& Text) override;
   bool Confirm(QWidget* Parent, const std::string& Text) override;
-  std::string PickFolder(QWidget* Parent, const std::string& Title) override;
-  std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter) override;
+  std::string PickFolder(QWidget* Parent, const std::string& Title, const std::string& StartDir = {}) override;
+  std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter,
+                       const std::string& StartDir = {}) override;
   bool OpenUrl(const std::string& Url) override;
   bool OpenFile(const std::string& Path) override;
   std::string ReadClipboard() override;
@@ -65,8 +68,10 @@ class TScriptedPrompts : public TDesktopPrompts {
   // Takes the next scripted answer; No when none is left.
   bool Confirm(QWidget* Parent, const std::string& Text) override;
   // Takes the next scripted folder; empty (cancelled) when none is left.
-  std::string PickFolder(QWidget* Parent, const std::string& Title) override;
-  std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter) override;
+  std::string PickFolder(QWidget* Parent, const std::string& Title, const std::string& StartDir = {}) override;
+  // Takes the next scripted answer the same way.
+  std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter,
+                       const std::string& StartDir = {}) override;
   bool OpenUrl(const std::string& Url) override;
   bool OpenFile(const std::string& Path) override;
   std::string ReadClipboard() override;
@@ -81,6 +86,8 @@ class TScriptedPrompts : public TDesktopPrompts {
   std::string LastMessage() const;
   std::vector<std::string> Questions() const;
   std::vector<std::string> FolderTitles() const;
+  // Start folder and filter of each picker, in order ("<start>|<filter>").
+  std::vector<std::string> PickerStarts() const;
   std::vector<std::string> Opened() const;  // addresses and files, in order
   int QuitCount() const;
   void Clear();
@@ -90,6 +97,7 @@ class TScriptedPrompts : public TDesktopPrompts {
   std::vector<TShown> FMessages;
   std::vector<std::string> FQuestions;
   std::vector<std::string> FFolderTitles;
+  std::vector<std::string> FPickerStarts;
   std::vector<std::string> FOpened;
   std::deque<bool> FConfirmAnswers;
   std::deque<std::string> FFolderAnswers;

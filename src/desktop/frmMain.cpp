@@ -39,7 +39,7 @@ TMainForm::TMainForm(TEnv& Env, TDesktopPrompts& Prompts, TMainFormHooks Hooks, 
   FWorkers.setMaxThreadCount(4);
 
   if (!FHooks.EditPlan)
-    FHooks.EditPlan = [this](TBackupPlan& Plan) { return TSQLTaskEditForm::Execute(FEnv, Plan, this); };
+    FHooks.EditPlan = [this](TBackupPlan& Plan) { return TSQLTaskEditForm::Execute(FEnv, FPrompts, Plan, this); };
   if (!FHooks.ShowSettings)
     FHooks.ShowSettings = [this] {
       TSettingsForm settings(FEnv, FPrompts, this);

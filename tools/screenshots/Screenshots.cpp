@@ -123,7 +123,7 @@ int Run(const std::string& AppDir, const std::string& OutDir) {
 
   TBackupPlan plan = main.Plans().empty() ? TBackupPlan() : main.Plans().front();
   {
-    TSQLTaskEditForm editor(env, &main);
+    TSQLTaskEditForm editor(env, prompts, &main);
     editor.LoadPlan(plan);
     editor.show();
     ok &= Save(editor, OutDir, "task-editor");
