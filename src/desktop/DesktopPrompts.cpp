@@ -60,13 +60,14 @@ bool TQtDesktopPrompts::Confirm(QWidget* Parent, const std::string& Text) {
   return box.exec() == QMessageBox::Yes;
 }
 
-std::string TQtDesktopPrompts::PickFolder(QWidget* Parent, const std::string& Title) {
-  return S(QFileDialog::getExistingDirectory(Parent, Q(Title), QString(),
+std::string TQtDesktopPrompts::PickFolder(QWidget* Parent, const std::string& Title, const std::string& StartDir) {
+  return S(QFileDialog::getExistingDirectory(Parent, Q(Title), Q(StartDir),
                                              QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks));
 }
 
-std::string TQtDesktopPrompts::PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter) {
-  return S(QFileDialog::getOpenFileName(Parent, Q(Title), QString(), Q(Filter)));
+std::string TQtDesktopPrompts::PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter,
+                                        const std::string& StartDir) {
+  return S(QFileDialog::getOpenFileName(Parent, Q(Title), Q(StartDir), Q(Filter)));
 }
 
 std::string TQtDesktopPrompts::PickSaveFile(QWidget* Parent, const std::string& Title,
@@ -110,17 +111,22 @@ bool TScriptedPrompts::Confirm(QWidget*, const std::string& Text) {
   return answer;
 }
 
-std::string TScriptedPrompts::PickFolder(QWidget*, const std::string& Title) {
+std::string TScriptedPrompts::PickFolder(QWidget*, const std::string& Title, const std::string& StartDir) {
   std::lock_guard<std::mutex> guard(FLock);
   FFolderTitles.push_back(Title);
+  FPickerStarts.push_back(StartDir);
   if (FFolderAnswers.empty()) return std::string();
   std::string folder = FFolderAnswers.front();
   FFolderAnswers.pop_front();
   return folder;
 }
 
-std::string TScriptedPrompts::PickFile(QWidget* Parent, const std::string& Title, const std::string&) {
-  return PickFolder(Parent, Title);
+std::string TScriptedPrompts::PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter,
+                                       const std::string& StartDir) {
+  const std::string answer = PickFolder(Parent, Title, StartDir);
+  std::lock_guard<std::mutex> guard(FLock);
+  FPickerStarts.back() += "|" + Filter;
+  return answer;
 }
 
 std::string TScriptedPrompts::PickSaveFile(QWidget* Parent, const std::string& Title,
@@ -190,6 +196,11 @@ std::vector<std::string> TScriptedPrompts::SaveSuggestions() const {
   return FSaveSuggestions;
 }
 
+std::vector<std::string> TScriptedPrompts::PickerStarts() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FPickerStarts;
+}
+
 std::vector<std::string> TScriptedPrompts::Opened() const {
   std::lock_guard<std::mutex> guard(FLock);
   return FOpened;
@@ -206,6 +217,7 @@ void TScriptedPrompts::Clear() {
   FQuestions.clear();
   FFolderTitles.clear();
   FSaveSuggestions.clear();
+  FPickerStarts.clear();
   FOpened.clear();
   FQuitCount = 0;
 }

@@ -24,11 +24,13 @@ class TDesktopPrompts : public TUserPrompts {
   virtual void Message(QWidget* Parent, TMessageKind Kind, const std::string& Text) = 0;
   // A confirmation with Yes and No; true for Yes.
   virtual bool Confirm(QWidget* Parent, const std::string& Text) = 0;
-  // An existing folder, or empty when the user cancelled.
-  virtual std::string PickFolder(QWidget* Parent, const std::string& Title) = 0;
+  // An existing folder, or empty when the user cancelled; the picker opens
+  // in StartDir when that is not empty.
+  virtual std::string PickFolder(QWidget* Parent, const std::string& Title, const std::string& StartDir = {}) = 0;
   // An existing file, or empty when the user cancelled; Filter in Qt's form
-  // ("Yedekler (*.bak *.rar)").
-  virtual std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter) = 0;
+  // ("Yedekler (*.bak *.rar)"), empty for every file.
+  virtual std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter,
+                               const std::string& StartDir = {}) = 0;
   // A path to save to, starting with SuggestedName, DefaultExt (without
   // dot, may be empty) added to a name typed without one; asks before an
   // existing file is replaced; empty when the user cancelled.
@@ -48,8 +50,9 @@ class TQtDesktopPrompts : public TDesktopPrompts {
  public:
   void Message(QWidget* Parent, TMessageKind Kind, const std::string& Text) override;
   bool Confirm(QWidget* Parent, const std::string& Text) override;
-  std::string PickFolder(QWidget* Parent, const std::string& Title) override;
-  std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter) override;
+  std::string PickFolder(QWidget* Parent, const std::string& Title, const std::string& StartDir = {}) override;
+  std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter,
+                       const std::string& StartDir = {}) override;
   std::string PickSaveFile(QWidget* Parent, const std::string& Title, const std::string& SuggestedName,
                            const std::string& DefaultExt) override;
   bool OpenUrl(const std::string& Url) override;
@@ -72,8 +75,10 @@ class TScriptedPrompts : public TDesktopPrompts {
   // Takes the next scripted answer; No when none is left.
   bool Confirm(QWidget* Parent, const std::string& Text) override;
   // Takes the next scripted folder; empty (cancelled) when none is left.
-  std::string PickFolder(QWidget* Parent, const std::string& Title) override;
-  std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter) override;
+  std::string PickFolder(QWidget* Parent, const std::string& Title, const std::string& StartDir = {}) override;
+  // Takes the next scripted answer the same way.
+  std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter,
+                       const std::string& StartDir = {}) override;
   // Takes the next scripted folder answer as the path; records the title
   // among the folder titles and the suggested name.
   std::string PickSaveFile(QWidget* Parent, const std::string& Title, const std::string& SuggestedName,
@@ -93,6 +98,8 @@ class TScriptedPrompts : public TDesktopPrompts {
   std::vector<std::string> Questions() const;
   std::vector<std::string> FolderTitles() const;
   std::vector<std::string> SaveSuggestions() const;  // "name|ext" per save picker
+  // Start folder and filter of each picker, in order ("<start>|<filter>").
+  std::vector<std::string> PickerStarts() const;
   std::vector<std::string> Opened() const;  // addresses and files, in order
   int QuitCount() const;
   void Clear();
@@ -103,6 +110,7 @@ class TScriptedPrompts : public TDesktopPrompts {
   std::vector<std::string> FQuestions;
   std::vector<std::string> FFolderTitles;
   std::vector<std::string> FSaveSuggestions;
+  std::vector<std::string> FPickerStarts;
   std::vector<std::string> FOpened;
   std::deque<bool> FConfirmAnswers;
   std::deque<std::string> FFolderAnswers;

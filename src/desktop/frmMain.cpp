@@ -39,10 +39,24 @@ TMainForm::TMainForm(TEnv& Env, TDesktopPrompts& Prompts, TMainFormHooks Hooks, 
   FWorkers.setMaxThreadCount(4);
 
   if (!FHooks.EditPlan)
-    FHooks.EditPlan = [this](TBackupPlan& Plan) { return TSQLTaskEditForm::Execute(FEnv, Plan, this); };
+    FHooks.EditPlan = [this](TBackupPlan& Plan) { return TSQLTaskEditForm::Execute(FEnv, FPrompts, Plan, this); };
   if (!FHooks.ShowSettings)
     FHooks.ShowSettings = [this] {
-      TSettingsForm settings(FEnv, FPrompts, this);
+      // Its "Simdi Calistir" goes through this window's one-operation guard.
+      TSettingsHooks hooks;
+      hooks.OperationRunning = [this] { return FOperationRunning; };
+      hooks.RunPlan = [this](const std::string& PlanID, std::string& Message) {
+        BeginOperation("Manuel yedekleme baslatildi");
+        bool ok = false;
+        try {
+          ok = FHooks.RunPlan(PlanID, Message, nullptr);
+        } catch (const std::exception& e) {
+          Message = e.what();
+        }
+        EndOperation();
+        return ok;
+      };
+      TSettingsForm settings(FEnv, FPrompts, this, std::move(hooks));
       settings.exec();
     };
   if (!FHooks.OpenMonitor)

@@ -85,4 +85,9 @@ bool TCloudBackupService::TestFirebirdConnection(std::string& ErrorMessage) {
   }
 }
 
+bool TCloudBackupService::TestFirebirdConnection(const TFirebirdBackupConfig& Settings, std::string& ErrorMessage) {
+  FFirebirdConfig = Settings;
+  return TestFirebirdConnection(ErrorMessage);
+}
+
 }  // namespace calvora

@@ -53,6 +53,10 @@ class TCloudBackupService {
   bool TestConnection(std::string& ErrorMessage);
   bool ListDatabases(std::vector<std::string>& Databases, std::string& ErrorMessage);
   bool TestFirebirdConnection(std::string& ErrorMessage);
+  // The same test with these Firebird settings in place of the stored ones,
+  // which stay untouched (a settings window tests what it shows before the
+  // user keeps it); this engine uses them from now on.
+  bool TestFirebirdConnection(const TFirebirdBackupConfig& Settings, std::string& ErrorMessage);
 
   // --- Drive browsing and downloads
   bool ListPlanDriveBackups(const TBackupPlan& Plan, std::vector<TDriveFileInfo>& Files, std::string& ResultMessage);

@@ -135,5 +135,27 @@ TEST_F(FirebirdPlanTest, ConnectionTest) {
   EXPECT_TRUE(log.Contains(TLogLevel::Error, "Firebird backup baglanti testi hatasi"));
 }
 
+// A window tests what it shows: the script sees the given settings, and the
+// stored ones stay as they were.
+TEST_F(FirebirdPlanTest, ConnectionTestWithGivenSettingsStoresNothing) {
+  WriteScenario(ProgramDir(), R"({"test": {"result": {"success": true, "message": "ok"}}})");
+  const TFirebirdBackupConfig stored = Env().Config().GetFirebirdBackupConfig();
+  TFirebirdBackupConfig shown = stored;
+  shown.Server = "10.0.0.9";
+  shown.GBackPath = "/usr/bin/gbak";
+  std::string message;
+  EXPECT_TRUE(MakeEngine()->TestFirebirdConnection(shown, message)) << message;
+  ASSERT_FALSE(ScriptCalls(ProgramDir()).empty());
+  EXPECT_NE(ScriptCalls(ProgramDir()).back().find("10.0.0.9"), std::string::npos);
+  EXPECT_NE(ScriptCalls(ProgramDir()).back().find("/usr/bin/gbak"), std::string::npos);
+  EXPECT_EQ(Env().Config().GetFirebirdBackupConfig().Server, stored.Server);
+  EXPECT_EQ(Env().Config().GetFirebirdBackupConfig().GBackPath, stored.GBackPath);
+
+  shown.Enabled = false;
+  EXPECT_FALSE(MakeEngine()->TestFirebirdConnection(shown, message));
+  EXPECT_EQ(message, "Firebird backup ayarlari etkin degil.");
+  EXPECT_TRUE(Env().Config().GetFirebirdBackupConfig().Enabled);
+}
+
 }  // namespace
 }  // namespace calvora::test

@@ -33,6 +33,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
 #include <QThread>
 #include <QTreeWidget>
 
@@ -202,15 +204,49 @@ int Run(const std::string& AppDir, const std::string& OutDir) {
   main.WaitForWorkers(30000);
 
   {
-    TSQLTaskEditForm editor(env, &main);
-    editor.LoadPlan(plan);
+    // One editor per plan type at its smallest size, and a refused save.
+    TBackupPlan sql = plan;
+    sql.BackupType = "sql";
+    sql.DatabaseName = "Muhasebe;Stok;Personel";
+    TBackupPlan folder = plan;
+    folder.BackupType = "folder";
+    folder.SourceFolder = "/srv/ofis/Belgeler";
+    TBackupPlan firebird = plan;
+    firebird.BackupType = "firebird";
+    firebird.DatabaseName = "/var/lib/firebird/data/muhasebe.fdb";
+    const std::pair<const char*, TBackupPlan> editors[] = {
+        {"task-editor-sql", sql}, {"task-editor-folder", folder}, {"task-editor-firebird", firebird}};
+    for (const auto& [name, one] : editors) {
+      TSQLTaskEditForm editor(env, prompts, &main);
+      editor.LoadPlan(one);
+      editor.resize(TSQLTaskEditForm::kMinWidth, TSQLTaskEditForm::kMinHeight);
+      editor.show();
+      ok &= Save(editor, OutDir, name);
+    }
+    TSQLTaskEditForm editor(env, prompts, &main);
+    editor.LoadPlan(sql);
+    editor.findChild<QLineEdit*>("edtName")->clear();
+    editor.resize(TSQLTaskEditForm::kMinWidth, TSQLTaskEditForm::kMinHeight);
     editor.show();
-    ok &= Save(editor, OutDir, "task-editor");
+    TQtDesktopPrompts real;
+    QTimer::singleShot(300, [&] {
+      for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->inherits("QMessageBox") && top->isVisible()) {
+          Save(*top, OutDir, "task-editor-validation");
+          top->close();
+        }
+    });
+    real.Message(&editor, TMessageKind::Warning, "Gorev adi zorunlu.");
   }
   {
     TSettingsForm settings(env, prompts, &main);
     settings.show();
-    ok &= Save(settings, OutDir, "settings");
+    auto* tabs = settings.findChild<QTabWidget*>("pcSettings");
+    const char* names[] = {"settings-cloud", "settings-sql", "settings-firebird", "settings-plans", "settings-service"};
+    for (int i = 0; i < tabs->count(); ++i) {
+      tabs->setCurrentIndex(i);
+      ok &= Save(settings, OutDir, names[i]);
+    }
   }
   TDriveFileInfo historyFile;
   {
