@@ -52,25 +52,83 @@ TBackupPlanRunner::TBackupFunction StoppableBackup(TEnv& Env, TRunShared& Shared
   };
 }
 
-void ShowRunProgress(TCliContext& Context, TEnv& Env, const TBackupPlan& Plan, TRunShared& Shared) {
+bool SameEvent(const TPlanActivityEvent& A, const TPlanActivityEvent& B) {
+  return A.Timestamp == B.Timestamp && A.Title == B.Title && A.Details == B.Details;
+}
+
+// The events of this run not shown yet: those after the last one shown,
+// or, when that has rolled off the record, those since the run began.
+std::vector<TPlanActivityEvent> NewEvents(const TPlanActivitySnapshot& Activity, const TPlanActivityEvent* LastShown,
+                                          TDateTime StartedAt) {
+  const std::vector<TPlanActivityEvent>& events = Activity.RecentEvents;
+  if (LastShown) {
+    for (size_t i = events.size(); i-- > 0;)
+      if (SameEvent(events[i], *LastShown)) return {events.begin() + static_cast<std::ptrdiff_t>(i) + 1, events.end()};
+  }
+  std::vector<TPlanActivityEvent> newer;
+  for (const TPlanActivityEvent& event : events)
+    if (event.Timestamp >= StartedAt) newer.push_back(event);
+  return newer;
+}
+
+TPlanActivitySnapshot ReadActivity(TEnv& Env, const TBackupPlan& Plan) {
+  TPlanActivitySnapshot activity;
+  try {
+    TryGetPlanActivity(Env, Plan.ID, activity);
+  } catch (const std::exception&) {
+    // Unreadable for a moment: the next look shows it.
+  }
+  return activity;
+}
+
+// The record keeps its times to the second.
+TDateTime WholeSecond(TDateTime Value) {
+  TDateTimeParts parts = DecodeDateTime(Value);
+  parts.millisecond = 0;
+  TDateTime whole = Value;
+  return TryEncodeDateTime(parts, whole) ? whole : Value;
+}
+
+// Every stage the run reports, from the plan's activity record: each event
+// of the run once, so a quick run shows its stages too.
+class TStageFollower {
+ public:
+  TStageFollower(TEnv& Env, const TBackupPlan& Plan) : FEnv(Env), FPlan(Plan), FStartedAt(WholeSecond(Env.Now())) {
+    const TPlanActivitySnapshot before = ReadActivity(Env, Plan);
+    if (!before.RecentEvents.empty()) FLastShown = before.RecentEvents.back();
+    FHaveLast = !before.RecentEvents.empty();
+  }
+  void Show(TProgressDisplay& Display) {
+    const TPlanActivitySnapshot activity = ReadActivity(FEnv, FPlan);
+    for (const TPlanActivityEvent& event : NewEvents(activity, FHaveLast ? &FLastShown : nullptr, FStartedAt)) {
+      Display.Stage(event.Title, event.Details);
+      FLastShown = event;
+      FHaveLast = true;
+    }
+  }
+
+ private:
+  TEnv& FEnv;
+  const TBackupPlan& FPlan;
+  TDateTime FStartedAt;
+  TPlanActivityEvent FLastShown;
+  bool FHaveLast = false;
+};
+
+void ShowRunProgress(TCliContext& Context, TStageFollower& Stages, TRunShared& Shared) {
   TProgressDisplay& display = Shared.Display;
   bool stopAnnounced = false;
   while (!Shared.Finished) {
-    TPlanActivitySnapshot activity;
-    try {
-      TryGetPlanActivity(Env, Plan.ID, activity);
-    } catch (const std::exception&) {
-      // Being rewritten or unreadable for a moment: the next look shows it.
-    }
     if (platform::StopRequested() && !stopAnnounced) {
       stopAnnounced = true;
       display.Finish();
       PrintLine(Context, "Durduruluyor, calisan adim sonlaniyor...");
     }
-    if (activity.IsRunning) display.Stage(activity.CurrentStage, activity.LastMessage);
+    Stages.Show(display);
     display.Tick();
     std::this_thread::sleep_for(std::chrono::milliseconds(kRefreshMs));
   }
+  Stages.Show(display);
   display.Finish();
 }
 
@@ -86,6 +144,7 @@ int RunCommand(TCliContext& Context, const TWords& Words) {
   platform::InstallStopSignalHandlers();
   TRunShared shared(Context);
   TBackupPlanRunner runner(env, StoppableBackup(env, shared));
+  TStageFollower stages(env, plan);
   if (!Context.Json) PrintLine(Context, "Manuel yedekleme baslatildi: " + plan.Name);
   std::thread worker([&] {
     try {
@@ -96,7 +155,7 @@ int RunCommand(TCliContext& Context, const TWords& Words) {
     }
     shared.Finished = true;
   });
-  ShowRunProgress(Context, env, plan, shared);
+  ShowRunProgress(Context, stages, shared);
   worker.join();
 
   const bool stopped = platform::StopRequested();
