@@ -1,5 +1,6 @@
 #include "platform/terminal.h"
 
+#include <csignal>
 #include <cstdio>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -37,6 +38,18 @@ bool ReadLineFrom(int fd, std::string& line) {
   return any;
 }
 
+// The terminal's settings while a secret is read without echo, so that
+// Ctrl-C at the prompt gives the terminal back its echo before the program
+// ends.
+termios g_savedTerminal{};
+volatile sig_atomic_t g_echoOff = 0;
+
+void RestoreEchoAndEnd(int signal) {
+  if (g_echoOff) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
 }  // namespace
 
 bool IsTerminal(StandardStream stream) { return isatty(Descriptor(stream)) == 1; }
@@ -54,16 +67,25 @@ bool ReadHiddenLine(const std::string& prompt, std::string& line) {
   if (!isatty(STDIN_FILENO)) return false;
   std::fputs(prompt.c_str(), stderr);
   std::fflush(stderr);
-  termios saved{};
-  const bool haveSaved = tcgetattr(STDIN_FILENO, &saved) == 0;
+  const bool haveSaved = tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0;
+  using THandler = void (*)(int);
+  THandler previousInt = SIG_DFL, previousTerm = SIG_DFL;
   if (haveSaved) {
-    termios quiet = saved;
+    termios quiet = g_savedTerminal;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     quiet.c_lflag |= ECHONL;
+    previousInt = std::signal(SIGINT, RestoreEchoAndEnd);
+    previousTerm = std::signal(SIGTERM, RestoreEchoAndEnd);
+    g_echoOff = 1;
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
   const bool read = ReadLineFrom(STDIN_FILENO, line);
-  if (haveSaved) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (haveSaved) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
+    g_echoOff = 0;
+    std::signal(SIGINT, previousInt);
+    std::signal(SIGTERM, previousTerm);
+  }
   if (!read) std::fputc('\n', stderr);
   return read;
 }

@@ -76,11 +76,13 @@ class CliProgramTest : public ::testing::Test {
   }
 
   // Through a pseudo-terminal; the program's output with "exit=N" last.
-  std::string OnTerminal(const std::vector<std::string>& args, const std::string& interruptAfter = "") {
+  std::string OnTerminal(const std::vector<std::string>& args, const std::string& interruptAfter = "",
+                         const std::vector<std::string>& answer = {}) {
     platform::ProcessRequest request;
     request.program = "/usr/bin/python3";
     request.arguments = {test::SourceDir() + "/tests/cli/pty_run.py"};
     if (!interruptAfter.empty()) request.arguments.insert(request.arguments.end(), {"--interrupt-after", interruptAfter});
+    if (!answer.empty()) request.arguments.insert(request.arguments.end(), {"--answer", answer[0], answer[1]});
     request.arguments.push_back(appDir + "/calvoractl");
     request.arguments.insert(request.arguments.end(), args.begin(), args.end());
     request.captureOutput = true;
@@ -161,6 +163,13 @@ TEST_F(CliProgramTest, SignInWhoAmIAndSignOutUseTheSavedSignIn) {
   EXPECT_EQ(r.exit, 1);
   EXPECT_NE(r.err.find("--password-stdin"), std::string::npos) << r.err;
   EXPECT_FALSE(HasSavedSignIn(AppEnv()));
+
+  // On a terminal the password is asked without echo.
+  const std::string screen = OnTerminal({"signin", "musteri"}, "", {"Parola: ", "pw"});
+  EXPECT_NE(screen.find("Giris basarili."), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("pw"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\nexit=0\n"), std::string::npos) << screen;
+  ASSERT_EQ(Ctl({"signout"}).exit, 0);
 
   r = Ctl({"signin", "  musteri ", "--password-stdin"}, "pw\r\n");
   ASSERT_EQ(r.exit, 0) << r.err;

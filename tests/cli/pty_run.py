@@ -2,8 +2,9 @@
 """Runs a program on a pseudo-terminal 100 columns wide and prints what it
 wrote there, then "exit=<status>" on a line of its own.
 
-Usage: pty_run.py [--interrupt-after TEXT] PROGRAM [ARGS...]
-With --interrupt-after, Ctrl-C is typed once TEXT has appeared."""
+Usage: pty_run.py [--interrupt-after TEXT] [--answer PROMPT LINE] PROGRAM [ARGS...]
+With --interrupt-after, Ctrl-C is typed once TEXT has appeared; with
+--answer, LINE and Enter once PROMPT has appeared."""
 import fcntl
 import os
 import pty
@@ -15,9 +16,14 @@ import termios
 def main():
     args = sys.argv[1:]
     interrupt_after = None
-    if args[:1] == ["--interrupt-after"]:
-        interrupt_after = args[1].encode()
-        args = args[2:]
+    answer = None
+    while args[:1] in (["--interrupt-after"], ["--answer"]):
+        if args[0] == "--interrupt-after":
+            interrupt_after = args[1].encode()
+            args = args[2:]
+        else:
+            answer = (args[1].encode(), args[2].encode() + b"\n")
+            args = args[3:]
     pid, fd = pty.fork()
     if pid == 0:
         fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
@@ -32,6 +38,9 @@ def main():
         if not chunk:
             break
         output += chunk
+        if answer and answer[0] in output:
+            os.write(fd, answer[1])
+            answer = None
         if interrupt_after and not interrupted and interrupt_after in output:
             os.write(fd, b"\x03")
             interrupted = True
