@@ -86,12 +86,12 @@ std::string PrepareTargetFolder(const TCliArgs& Args) {
   return folder;
 }
 
-std::string ModifiedText(TDateTime Value, const char* Pattern) {
+// "dd.MM.yyyy hh:nn" (files) or with seconds (revisions); "-" when unset.
+std::string ModifiedText(TDateTime Value, bool WithSeconds) {
   if (Value <= 0) return "-";
   const TDateTimeParts p = DecodeDateTime(Value);
-  return std::string(Pattern) == "dd.MM.yyyy hh:nn"
-             ? Fmt("%02d.%02d.%04d %02d:%02d", p.day, p.month, p.year, p.hour, p.minute)
-             : Fmt("%02d.%02d.%04d %02d:%02d:%02d", p.day, p.month, p.year, p.hour, p.minute, p.second);
+  return WithSeconds ? Fmt("%02d.%02d.%04d %02d:%02d:%02d", p.day, p.month, p.year, p.hour, p.minute, p.second)
+                     : Fmt("%02d.%02d.%04d %02d:%02d", p.day, p.month, p.year, p.hour, p.minute);
 }
 
 // "BAK" for db.bak, "RAR" for archive.part1.rar.
@@ -144,7 +144,7 @@ int FilesCommand(TCliContext& Context, const TWords& Words) {
   if (!files.empty()) {
     std::vector<std::vector<std::string>> rows;
     for (const TDriveFileInfo& file : files)
-      rows.push_back({FileCaption(file), CloudSizeText(file.Size), ModifiedText(file.ModifiedTime, "dd.MM.yyyy hh:nn"),
+      rows.push_back({FileCaption(file), CloudSizeText(file.Size), ModifiedText(file.ModifiedTime, false),
                       FileTypeText(file.Name), file.FileID});
     PrintTable(Context, {"Dosya", "Boyut", "Degistirilme", "Tip", "ID"}, rows);
   }
@@ -222,7 +222,7 @@ int RevisionsCommand(TCliContext& Context, const TWords& Words) {
   if (!revisions.empty()) {
     std::vector<std::vector<std::string>> rows;
     for (size_t i = 0; i < revisions.size(); ++i)
-      rows.push_back({std::to_string(revisions.size() - i), ModifiedText(revisions[i].ModifiedTime, "full"),
+      rows.push_back({std::to_string(revisions.size() - i), ModifiedText(revisions[i].ModifiedTime, true),
                       CloudSizeText(revisions[i].Size), revisions[i].RevisionID,
                       revisions[i].KeepForever ? "Evet" : "Hayir"});
     PrintTable(Context, {"#", "Tarih", "Boyut", "Surum Kimligi", "Saklanan"}, rows);

@@ -10,7 +10,6 @@
 #include "foundation/TextUtil.h"
 #include "platform/file_io.h"
 
-#include <map>
 
 namespace calvora::cli {
 namespace {
