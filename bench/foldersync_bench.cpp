@@ -12,6 +12,13 @@
 //     listing per file, 4 KiB hash blocks, no size shortcut), and
 //   - hashing the tree with the engine's FileMD5 against `md5sum`.
 // The last output line is one JSON object.
+//
+//   foldersync_bench firstsync [--files N] [--folders M] [--file-kib K] [--delay-ms D] [--jitter-ms J]
+//
+// The first upload of N files with every emulator request delayed by D ms
+// (as a distant Drive answers), once with one upload worker and once with
+// the engine's pool: both times, the Drive requests and the peak resident
+// memory of each run, and how much faster the pool was.
 #include "BenchSupport.h"
 #include "AccountDirectoryState.h"
 #include "DevCloud.h"
@@ -88,28 +95,32 @@ struct TBenchEnv {
   std::unique_ptr<TEnv> env;
 };
 
-TBackupPlan BenchPlan(const std::string& work) {
+TBackupPlan BenchPlan(const std::string& work, const std::string& subFolder = "Bench") {
   TBackupPlan plan;
   plan.ID = "{B0000000-0000-0000-0000-000000000001}";
   plan.Name = "Bench";
   plan.BackupType = "folder";
   plan.SourceFolder = work + "/src";
-  plan.DriveSubFolder = "Bench";
+  plan.DriveSubFolder = subFolder;
   return plan;
 }
 
 // ---------------------------------------------------------------- children
 
-// foldersync_bench sync --work DIR: one plan run through the engine.
+// foldersync_bench sync --work DIR [--workers N] [--subfolder NAME]: one
+// plan run through the engine.
 int RunSync(const std::map<std::string, std::string>& options) {
   const std::string work = options.at("--work");
   TBenchEnv bench(work);
-  TBackupPlan plan = BenchPlan(work);
+  TBackupPlan plan = BenchPlan(work, Option(options, "--subfolder", "Bench"));
+  const int workers =
+      std::stoi(Option(options, "--workers", std::to_string(TCloudBackupService::kFolderUploadWorkers)));
   auto start = std::chrono::steady_clock::now();
   std::string file, message;
   bool ok = false;
   {
     TCloudBackupService engine(TMSSQLBackupConfig(), *bench.env);
+    engine.SetFolderUploadWorkers(workers);
     ok = engine.BackupPlan(plan, file, message);
   }
   TJson out = {{"ok", ok}, {"seconds", Seconds(start)}, {"peak_rss_mib", PeakRssMiB()}, {"message", message}};
@@ -189,11 +200,12 @@ struct TRun {
 };
 
 TRun RunChild(const std::string& self, const std::string& mode, const std::string& work,
-              devcloud::DevCloud& cloud) {
+              devcloud::DevCloud& cloud, const std::vector<std::string>& extra = {}) {
   cloud.ResetCounts();
   platform::ProcessRequest request;
   request.program = self;
   request.arguments = {mode, "--work", work};
+  request.arguments.insert(request.arguments.end(), extra.begin(), extra.end());
   request.captureOutput = true;
   platform::ProcessResult result = platform::SystemProcessRunner().Run(request);
   if (!result.started) throw std::runtime_error(mode + " did not start: " + result.error);
@@ -338,6 +350,49 @@ int RunBenchmark(const std::string& self, int files, int folders, int fileKiB) {
   return 0;
 }
 
+// The first sync of the same tree into two fresh Drive folders, with one
+// worker and with the pool, every request delayed.
+int RunFirstSync(const std::string& self, int files, int folders, int fileKiB, int delayMs, int jitterMs) {
+  const std::string work = platform::UserTempDir() + "/firstsync-bench-" + RandomAlphaNumeric(8);
+  ForceDirectories(work);
+  const bench::TScratchFolder scratch{work};
+  setenv("CALVORA_MACHINE_KEY_FILE", (work + "/machine.key").c_str(), 1);
+
+  devcloud::DevCloud cloud(work + "/cloud");
+  if (!cloud.Start()) throw std::runtime_error("the emulator did not start");
+  Prepare(work, cloud);
+  std::cerr << "writing " << files << " files in " << folders << " folders\n";
+  WriteTree(work + "/src", files, folders, fileKiB);
+  cloud.SetRequestDelay(delayMs, jitterMs);
+
+  const int pool = TCloudBackupService::kFolderUploadWorkers;
+  const TRun one = RunChild(self, "sync", work, cloud, {"--workers", "1", "--subfolder", "Bir"});
+  // The second run measures the account's usage as the first did: on an
+  // account without the first run's tree (trashed files do not count).
+  for (const auto& entry : cloud.Google().ListTree())
+    if (entry.folder && entry.path == "Bench Ltd/Bir") cloud.Google().SetTrashed(entry.id, true);
+  std::cerr << "1 worker: " << one.seconds << " s, " << one.driveRequests << " requests, " << one.peakRssMiB
+            << " MiB peak; " << one.message << "\n";
+  const TRun many = RunChild(self, "sync", work, cloud, {"--workers", std::to_string(pool), "--subfolder", "Dort"});
+  std::cerr << pool << " workers: " << many.seconds << " s, " << many.driveRequests << " requests, "
+            << many.peakRssMiB << " MiB peak; " << many.message << "\n";
+  if (one.message != many.message) throw std::runtime_error("the runs differ: " + one.message + " / " + many.message);
+  const double ratio = many.seconds > 0 ? one.seconds / many.seconds : 0.0;
+  std::cerr << "speed-up: " << ratio << "x\n";
+
+  TJson result = {{"files", files},
+                  {"folders", folders},
+                  {"file_kib", fileKiB},
+                  {"delay_ms", delayMs},
+                  {"jitter_ms", jitterMs},
+                  {"workers", pool},
+                  {"one_worker", one.ToJson()},
+                  {"pool", many.ToJson()},
+                  {"speedup", ratio}};
+  std::cout << JsonToText(result) << std::endl;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -346,6 +401,17 @@ int main(int argc, char** argv) {
     if (mode == "sync") return RunSync(Options(argc, argv, 2));
     if (mode == "baseline") return RunBaseline(Options(argc, argv, 2));
     if (mode == "hash") return RunHash(Options(argc, argv, 2));
+    if (mode == "firstsync") {
+      const auto options = Options(argc, argv, 2);
+      const int files = std::stoi(Option(options, "--files", "2000"));
+      const int folders = std::stoi(Option(options, "--folders", "20"));
+      const int fileKiB = std::stoi(Option(options, "--file-kib", "16"));
+      const int delayMs = std::stoi(Option(options, "--delay-ms", "50"));
+      const int jitterMs = std::stoi(Option(options, "--jitter-ms", "0"));
+      if (files < 1 || folders < 1 || fileKiB < 1 || delayMs < 0 || jitterMs < 0)
+        throw std::runtime_error("--files, --folders and --file-kib must be positive, the delays not negative");
+      return RunFirstSync(platform::ExecutablePath(), files, std::min(files, folders), fileKiB, delayMs, jitterMs);
+    }
     // scripts/bench passes its subcommand first.
     const auto options = Options(argc, argv, mode == "foldersync" ? 2 : 1);
     const int files = std::stoi(Option(options, "--files", "10000"));

@@ -10,6 +10,14 @@ Modes:
   tdeStatus     payload "databaseName"; result "tdeSupported",
                 "tdeIsEncrypted", "tdeDetailAvailable", "tdeThumbprint",
                 "tdeCertName", "tdeError"
+  restore       payload "databaseName", "backupFiles" (a full backup, then
+                optionally its differential), "moves" [{"logicalName",
+                "physicalName"}], "replace"; RESTORE DATABASE ... WITH MOVE
+                for every file, NORECOVERY for all but the last, RECOVERY
+                for the last. An existing database is refused (result
+                "exists": true) unless "replace" is true; a file that
+                belongs to another database is always refused. A database
+                the restore made is dropped again when the restore fails.
   test          a trivial query
   listDatabases result "databases" (user databases)
 
@@ -367,9 +375,77 @@ def mode_backup(server, config, payload):
     }
 
 
+def restore_statement(moves, recovery, replace):
+    """One RESTORE of the chain; every name and path is a variable."""
+    options = ["MOVE @f%d TO @t%d" % (i, i) for i in range(len(moves))]
+    if replace:
+        options.append("REPLACE")
+    options.append("RECOVERY" if recovery else "NORECOVERY")
+    return "RESTORE DATABASE @db FROM DISK = @path WITH %s;" % ", ".join(options)
+
+
+def restore_declarations(name, path, moves):
+    parts = ["SET NOCOUNT ON;", "DECLARE @db nvarchar(128) = %s;" % sql_literal(name)]
+    if path is not None:
+        parts.append("DECLARE @path nvarchar(4000) = %s;" % sql_literal(path))
+    for i, move in enumerate(moves):
+        parts.append("DECLARE @f%d nvarchar(128) = %s;" % (i, sql_literal(text(move, "logicalName"))))
+        parts.append("DECLARE @t%d nvarchar(4000) = %s;" % (i, sql_literal(text(move, "physicalName"))))
+    return " ".join(parts) + " "
+
+
+def mode_restore(server, payload):
+    name = database_name(payload)
+    files = [str(f) for f in (payload.get("backupFiles") or []) if str(f).strip()]
+    if not files:
+        raise ScriptError("Geri yuklenecek yedek dosyasi belirtilmemis.")
+    moves = [m for m in (payload.get("moves") or []) if isinstance(m, dict)]
+    replace = flag(payload, "replace")
+    targets = " OR ".join("physical_name = @t%d" % i for i in range(len(moves))) or "1 = 0"
+    rows = server.rows(
+        restore_declarations(name, None, moves) +
+        "SELECT 'ROW', CASE WHEN DB_ID(@db) IS NULL THEN 0 ELSE 1 END, %s;"
+        % hex_column("(SELECT TOP 1 physical_name FROM sys.master_files WHERE database_id <> "
+                     "ISNULL(DB_ID(@db), 0) AND (%s))" % targets, 4000))
+    if not rows or len(rows[0]) < 2:
+        raise SqlError("SQL Server sorgu sonucu okunamadi.")
+    existed = rows[0][0] == "1"
+    if existed and not replace:
+        raise ScriptError("Veritabani zaten var: %s. Uzerine yazmak icin onay gerekli." % name, {"exists": True})
+    in_use = unhex(rows[0][1])
+    if in_use:
+        raise ScriptError("Hedef dosya baska bir veritabanina ait: %s" % in_use, {"fileInUse": in_use})
+    for i, path in enumerate(files):
+        last = i == len(files) - 1
+        try:
+            server.run(restore_declarations(name, path, moves) + restore_statement(moves, last, replace))
+        except SqlError as e:
+            if not existed:
+                drop_quietly(server, name)
+            raise ScriptError("SQL Server geri yukleme basarisiz (%s): %s" % (os.path.basename(path), e))
+    state = server.rows(restore_declarations(name, None, []) +
+                        "SELECT 'ROW', %s FROM sys.databases WHERE name = @db;" % hex_column("state_desc", 60))
+    status = unhex(state[0][0]) if state and state[0] else ""
+    if status and status.upper() != "ONLINE":
+        raise ScriptError("Geri yuklenen veritabani acik degil (%s): %s" % (status, name))
+    return "SQL Server veritabani geri yuklendi (%d yedek): %s" % (len(files), name), {"databaseName": name}
+
+
+def drop_quietly(server, name):
+    """Takes back a database this restore created."""
+    try:
+        server.run(restore_declarations(name, None, []) +
+                   "IF DB_ID(@db) IS NOT NULL BEGIN DECLARE @q nvarchar(300) = 'DROP DATABASE ' + QUOTENAME(@db); "
+                   "EXEC (@q); END;")
+    except SqlError:
+        pass
+
+
 def handle(mode, config, payload):
     server = Server(config)
     m = mode.lower()
+    if m == "restore":
+        return mode_restore(server, payload)
     if m == "backup":
         return mode_backup(server, config, payload)
     if m == "tdestatus":

@@ -16,7 +16,12 @@ SWITCHES = ("mode", "configpath", "payloadpath", "resultpath")
 
 
 class ScriptError(Exception):
-    """A failure whose text is meant for the user."""
+    """A failure whose text is meant for the user; `extra` members go into
+    the failure's result beside "success" and "message"."""
+
+    def __init__(self, message, extra=None):
+        super().__init__(message)
+        self.extra = dict(extra or {})
 
 
 def parse_switches(argv):
@@ -138,6 +143,7 @@ def main(handler, argv=None):
         code = 0
     except ScriptError as e:
         result, code = {"success": False, "message": str(e)}, 1
+        result.update(e.extra)
     except Exception as e:  # every failure must still produce a result file
         result, code = {"success": False, "message": "Beklenmeyen hata: %s: %s" % (type(e).__name__, e)}, 1
     if not result_path:

@@ -69,6 +69,18 @@ std::string TQtDesktopPrompts::PickFile(QWidget* Parent, const std::string& Titl
   return S(QFileDialog::getOpenFileName(Parent, Q(Title), QString(), Q(Filter)));
 }
 
+std::string TQtDesktopPrompts::PickSaveFile(QWidget* Parent, const std::string& Title,
+                                            const std::string& SuggestedName, const std::string& DefaultExt) {
+  QFileDialog dialog(Parent, Q(Title));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::DontResolveSymlinks);
+  if (!DefaultExt.empty()) dialog.setDefaultSuffix(Q(DefaultExt));
+  dialog.selectFile(Q(SuggestedName));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::string();
+  return S(dialog.selectedFiles().front());
+}
+
 bool TQtDesktopPrompts::OpenUrl(const std::string& Url) { return QDesktopServices::openUrl(QUrl(Q(Url))); }
 
 bool TQtDesktopPrompts::OpenFile(const std::string& Path) {
@@ -108,6 +120,15 @@ std::string TScriptedPrompts::PickFolder(QWidget*, const std::string& Title) {
 }
 
 std::string TScriptedPrompts::PickFile(QWidget* Parent, const std::string& Title, const std::string&) {
+  return PickFolder(Parent, Title);
+}
+
+std::string TScriptedPrompts::PickSaveFile(QWidget* Parent, const std::string& Title,
+                                           const std::string& SuggestedName, const std::string& DefaultExt) {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FSaveSuggestions.push_back(SuggestedName + "|" + DefaultExt);
+  }
   return PickFolder(Parent, Title);
 }
 
@@ -164,6 +185,11 @@ std::vector<std::string> TScriptedPrompts::FolderTitles() const {
   return FFolderTitles;
 }
 
+std::vector<std::string> TScriptedPrompts::SaveSuggestions() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FSaveSuggestions;
+}
+
 std::vector<std::string> TScriptedPrompts::Opened() const {
   std::lock_guard<std::mutex> guard(FLock);
   return FOpened;
@@ -179,6 +205,7 @@ void TScriptedPrompts::Clear() {
   FMessages.clear();
   FQuestions.clear();
   FFolderTitles.clear();
+  FSaveSuggestions.clear();
   FOpened.clear();
   FQuitCount = 0;
 }

@@ -29,6 +29,11 @@ class TDesktopPrompts : public TUserPrompts {
   // An existing file, or empty when the user cancelled; Filter in Qt's form
   // ("Yedekler (*.bak *.rar)").
   virtual std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter) = 0;
+  // A path to save to, starting with SuggestedName, DefaultExt (without
+  // dot, may be empty) added to a name typed without one; asks before an
+  // existing file is replaced; empty when the user cancelled.
+  virtual std::string PickSaveFile(QWidget* Parent, const std::string& Title, const std::string& SuggestedName,
+                                   const std::string& DefaultExt) = 0;
   // Opens a document or folder with the desktop's default program.
   virtual bool OpenFile(const std::string& Path) = 0;
   // Ends the program (after the current event).
@@ -45,6 +50,8 @@ class TQtDesktopPrompts : public TDesktopPrompts {
   bool Confirm(QWidget* Parent, const std::string& Text) override;
   std::string PickFolder(QWidget* Parent, const std::string& Title) override;
   std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter) override;
+  std::string PickSaveFile(QWidget* Parent, const std::string& Title, const std::string& SuggestedName,
+                           const std::string& DefaultExt) override;
   bool OpenUrl(const std::string& Url) override;
   bool OpenFile(const std::string& Path) override;
   std::string ReadClipboard() override;
@@ -67,6 +74,10 @@ class TScriptedPrompts : public TDesktopPrompts {
   // Takes the next scripted folder; empty (cancelled) when none is left.
   std::string PickFolder(QWidget* Parent, const std::string& Title) override;
   std::string PickFile(QWidget* Parent, const std::string& Title, const std::string& Filter) override;
+  // Takes the next scripted folder answer as the path; records the title
+  // among the folder titles and the suggested name.
+  std::string PickSaveFile(QWidget* Parent, const std::string& Title, const std::string& SuggestedName,
+                           const std::string& DefaultExt) override;
   bool OpenUrl(const std::string& Url) override;
   bool OpenFile(const std::string& Path) override;
   std::string ReadClipboard() override;
@@ -81,6 +92,7 @@ class TScriptedPrompts : public TDesktopPrompts {
   std::string LastMessage() const;
   std::vector<std::string> Questions() const;
   std::vector<std::string> FolderTitles() const;
+  std::vector<std::string> SaveSuggestions() const;  // "name|ext" per save picker
   std::vector<std::string> Opened() const;  // addresses and files, in order
   int QuitCount() const;
   void Clear();
@@ -90,6 +102,7 @@ class TScriptedPrompts : public TDesktopPrompts {
   std::vector<TShown> FMessages;
   std::vector<std::string> FQuestions;
   std::vector<std::string> FFolderTitles;
+  std::vector<std::string> FSaveSuggestions;
   std::vector<std::string> FOpened;
   std::deque<bool> FConfirmAnswers;
   std::deque<std::string> FFolderAnswers;

@@ -38,6 +38,63 @@ QTreeWidget* NewReportList(QWidget* Parent, const char* Name, const QStringList&
   return list;
 }
 
+TBrowseFrame BuildBrowseFrame(QWidget* Window, const QString& Title, const QStringList& Columns,
+                              const QList<int>& Widths) {
+  TBrowseFrame frame;
+  Window->setFont(DesktopFont(10));
+  Window->setStyleSheet(DesktopStyleSheet() + QString("QWidget#%1 { background: %2; }")
+                                                  .arg(Window->objectName(), QString(palette::kGround)));
+  Window->setAttribute(Qt::WA_StyledBackground);
+  auto* column = new QVBoxLayout(Window);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  frame.Header = new QFrame(Window);
+  frame.Header->setObjectName("FHeaderPanel");
+  frame.Header->setFixedHeight(78);
+  frame.Header->setStyleSheet(QString("QFrame#FHeaderPanel { background: %1; }").arg(QString(palette::kHeroBand)));
+  auto* titles = new QVBoxLayout(frame.Header);
+  titles->setContentsMargins(20, 10, 20, 10);
+  titles->setSpacing(4);
+  frame.Info = NewLabel(Title, frame.Header, "FInfoLabel", DesktopFont(16, true), palette::kHeroText);
+  frame.Status = NewLabel("", frame.Header, "FStatusLabel", DesktopFont(10), palette::kHeroMuted);
+  frame.Status->setMinimumWidth(10);
+  titles->addWidget(frame.Info);
+  titles->addWidget(frame.Status);
+  column->addWidget(frame.Header);
+
+  auto* body = new QVBoxLayout;
+  body->setContentsMargins(12, 12, 12, 12);
+  frame.List = NewReportList(Window, "FListView", Columns, Widths);
+  frame.List->header()->setStretchLastSection(false);
+  body->addWidget(frame.List);
+  column->addLayout(body, 1);
+
+  frame.Bottom = new QFrame(Window);
+  frame.Bottom->setObjectName("FBottomPanel");
+  frame.Bottom->setFixedHeight(56);
+  frame.Bottom->setStyleSheet(QString("QFrame#FBottomPanel { background: %1; border-top: 1px solid %2; }")
+                                  .arg(QString(palette::kSurface), QString(palette::kBorder)));
+  frame.Buttons = new QHBoxLayout(frame.Bottom);
+  frame.Buttons->setContentsMargins(12, 8, 12, 8);
+  frame.Buttons->setSpacing(8);
+  frame.Buttons->addStretch();
+  frame.Close = new QPushButton("Kapat", frame.Bottom);
+  frame.Close->setObjectName("FCloseButton");
+  QObject::connect(frame.Close, &QPushButton::clicked, Window, &QWidget::close);
+  frame.Buttons->addWidget(frame.Close);
+  column->addWidget(frame.Bottom);
+  return frame;
+}
+
+QPushButton* AddBandButton(const TBrowseFrame& Frame, const char* Name, const QString& Caption) {
+  auto* button = new QPushButton(Caption, Frame.Bottom);
+  button->setObjectName(Name);
+  // Before the stretch that pushes "Kapat" to the right.
+  Frame.Buttons->insertWidget(Frame.Buttons->count() - 2, button);
+  return button;
+}
+
 void BuildNotice(QDialog* Window, const QString& Heading, const QString& Text) {
   Window->setFont(DesktopFont(10));
   Window->setStyleSheet(DesktopStyleSheet());

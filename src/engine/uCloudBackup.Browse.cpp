@@ -3,6 +3,7 @@
 #include "engine/uCloudBackup.h"
 
 #include "foundation/AppError.h"
+#include "foundation/DateTime.h"
 #include "foundation/Format.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
@@ -72,6 +73,104 @@ std::string TCloudBackupService::UniqueLocalPath(const std::string& Folder, cons
     path = JoinPath(Folder, FitName(name, Fmt("_%d", n)));
     if (!PathTaken(path)) return path;
   }
+}
+
+namespace {
+
+// The name parts that carry a name: "a\\..\\b" and "/etc/x" give no way up
+// or to the top, only names below the folder.
+std::vector<std::string> SafeNameParts(const std::string& DriveName) {
+  std::vector<std::string> parts;
+  std::string part;
+  auto flush = [&] {
+    const std::string trimmed = Trim(part);
+    if (!trimmed.empty() && trimmed != "." && trimmed != "..")
+      parts.push_back(TCloudBackupService::SafeLocalFileName(part));
+    part.clear();
+  };
+  for (char c : DriveName) {
+    if (c == '/' || c == '\\')
+      flush();
+    else
+      part += c;
+  }
+  flush();
+  if (parts.empty()) parts.push_back(TCloudBackupService::SafeLocalFileName(""));
+  return parts;
+}
+
+// A sub-folder we may write into: made here, or an existing real folder
+// (never a link that could lead elsewhere).
+bool EnsurePlainFolder(const std::string& path, std::string& message) {
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(path, ec);
+  if (std::filesystem::exists(status)) {
+    if (std::filesystem::is_directory(status)) return true;
+    message = "Hedef alt klasor kullanilamiyor: " + path;
+    return false;
+  }
+  if (std::filesystem::create_directory(path, ec) || std::filesystem::is_directory(std::filesystem::symlink_status(path, ec)))
+    return true;
+  message = "Hedef alt klasor olusturulamadi: " + path;
+  return false;
+}
+
+// Below Folder by its very spelling: no part goes up or starts over at the top.
+bool StaysBelow(const std::string& folder, const std::string& path) {
+  const auto relative = std::filesystem::path(path).lexically_normal().lexically_relative(
+      std::filesystem::path(folder).lexically_normal());
+  if (relative.empty() || relative.is_absolute()) return false;
+  for (const auto& part : relative)
+    if (part == ".." || part == ".") return false;
+  return true;
+}
+
+}  // namespace
+
+bool TCloudBackupService::MakeUniqueTargetPath(const std::string& Folder, const std::string& DriveName,
+                                               std::string& Target, std::string& Message) {
+  Target.clear();
+  Message.clear();
+  try {
+    if (IsBlank(Folder) || !DirectoryExists(Folder)) {
+      Message = "Indirme klasoru bulunamadi: " + Folder;
+      return false;
+    }
+    const std::vector<std::string> parts = SafeNameParts(DriveName);
+    std::string dir = ExcludeTrailingSeparator(Folder);
+    if (dir.empty()) dir = "/";
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+      dir = JoinPath(dir, parts[i]);
+      if (!EnsurePlainFolder(dir, Message)) return false;
+    }
+    const std::string& name = parts.back();
+    std::string path = JoinPath(dir, name);
+    for (int n = 1; PathTaken(path); ++n) path = JoinPath(dir, FitName(name, Fmt("_%d", n)));
+    if (!StaysBelow(Folder, path)) {
+      Message = "Hedef yol secilen klasorun disina cikiyor: " + DriveName;
+      return false;
+    }
+    Target = path;
+    return true;
+  } catch (const std::exception& e) {
+    Message = e.what();
+    LogException("Indirme hedef yolu olusturulamadi", e);
+    return false;
+  }
+}
+
+std::string TCloudBackupService::RevisionFileName(const std::string& FileName, TDateTime ModifiedTime, int Number) {
+  const std::string name = SafeLocalFileName(FileName);
+  std::string ext = ExtractFileExt(name);
+  const std::string base = name.substr(0, name.size() - ext.size());
+  std::string stamp;
+  if (ModifiedTime > 0) {
+    const TDateTimeParts p = DecodeDateTime(ModifiedTime);
+    stamp = Fmt("%04d%02d%02d_%02d%02d%02d", p.year, p.month, p.day, p.hour, p.minute, p.second);
+  } else {
+    stamp = std::to_string(Number);
+  }
+  return FitName(base + "_rev_" + stamp + ext, "");
 }
 
 void TCloudBackupService::CollectDriveFilesRecursive(const std::string& FolderID, const std::string& RelativePrefix,
@@ -257,6 +356,44 @@ bool TCloudBackupService::DownloadDriveFileRevision(const std::string& FileID, c
   } catch (const std::exception& e) {
     ResultMessage = e.what();
     LogException("Drive surum indirme hatasi", e);
+    return false;
+  }
+}
+
+int TCloudBackupService::PinnedRevisionCount(const std::vector<TDriveRevisionInfo>& Revisions) {
+  return static_cast<int>(std::count_if(Revisions.begin(), Revisions.end(),
+                                        [](const TDriveRevisionInfo& r) { return r.KeepForever; }));
+}
+
+bool TCloudBackupService::SetDriveRevisionKeepForever(const std::string& FileID, const std::string& RevisionID,
+                                                      bool KeepForever, std::string& ResultMessage) {
+  ResultMessage.clear();
+  try {
+    if (IsBlank(FileID)) throw EAppError("Drive dosya kimligi bos.");
+    if (IsBlank(RevisionID)) throw EAppError("Surum kimligi bos.");
+    EnsureGoogleToken();
+    if (KeepForever) {
+      // Drive refuses the 201st pin; saying so before asking names the way out.
+      const std::vector<TDriveRevisionInfo> revisions = FGoogleDrive->ListFileRevisions(Trim(FileID));
+      const auto self = std::find_if(revisions.begin(), revisions.end(),
+                                     [&](const TDriveRevisionInfo& r) { return r.RevisionID == Trim(RevisionID); });
+      const bool pinnedAlready = self != revisions.end() && self->KeepForever;
+      if (!pinnedAlready && PinnedRevisionCount(revisions) >= kMaxPinnedRevisions)
+        throw EAppError(Fmt("Bu dosyanin %d surumu zaten kalici saklaniyor; Drive bir dosyanin en fazla %d surumunu "
+                            "kalici saklar. Once eski bir surumun sabitlemesini kaldirin.",
+                            kMaxPinnedRevisions, kMaxPinnedRevisions));
+    }
+    if (!FGoogleDrive->SetRevisionKeepForever(Trim(FileID), Trim(RevisionID), KeepForever)) {
+      ResultMessage = "Drive surum sabitlemesi degistirilemedi.";
+      return false;
+    }
+    ResultMessage = KeepForever ? "Surum kalici olarak saklanacak."
+                                : "Surumun sabitlemesi kaldirildi; Drive eski surumleri zamani gelince siler.";
+    LogInfoFmt("Drive surum sabitlemesi: %s %s %s", Trim(FileID), Trim(RevisionID), KeepForever ? "acik" : "kapali");
+    return true;
+  } catch (const std::exception& e) {
+    ResultMessage = e.what();
+    LogException("Drive surum sabitleme hatasi", e);
     return false;
   }
 }

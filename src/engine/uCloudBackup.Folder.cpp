@@ -6,16 +6,21 @@
 
 #include "account/uBackupPolicyStore.h"
 #include "accountdrive/uDriveQuotaManager.h"
+#include "engine/TransferPool.h"
 #include "engine/uFileHasher.h"
 #include "foundation/AppError.h"
 #include "foundation/Format.h"
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
 #include "foundation/uLogger.h"
+#include "google/DriveBackoff.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <exception>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <system_error>
 
@@ -120,27 +125,42 @@ class TDriveFolderIndex {
 
 // The quota within one run: the usage is measured once and then kept
 // current with what the run itself adds, instead of measuring the whole
-// account folder tree again before every file. Whenever the local figure
-// would refuse (or could not be measured), the quota guard itself decides
-// and gives its message.
+// account folder tree again before every file. A transfer reserves its
+// bytes before it starts, so transfers running side by side never add up
+// past the limit; what a transfer does not use is released. Whenever the
+// local figure would refuse (or could not be measured), the transfers under
+// way are waited for and the quota guard itself decides on what Drive then
+// holds, and gives its message: the same decision a one-at-a-time run makes.
 class TRunQuota {
  public:
   using TGuard = std::function<bool(std::int64_t, std::string&)>;
   TRunQuota(TEnv& Env, TGoogleDrive& Drive, std::string RootFolderID, TGuard Guard)
       : FEnv(Env), FDrive(Drive), FRootFolderID(std::move(RootFolderID)), FGuard(std::move(Guard)) {}
 
-  bool Check(std::int64_t Needed, std::string& Message) {
+  bool Reserve(std::int64_t Needed, std::string& Message, const std::function<void()>& WaitForTransfers) {
     Message.clear();
     if (Needed <= 0) return true;
     if (!FMeasured) Measure();
-    if (FKnown && (FUsage.LimitBytes <= 0 || FUsage.UsedBytes <= FUsage.LimitBytes - Needed)) return true;
-    const bool ok = FGuard(Needed, Message);
-    if (ok && FKnown) Measure();
-    return ok;
+    if (FKnown && (FUsage.LimitBytes <= 0 || AddByteCounts(FUsage.UsedBytes, FReserved) <= FUsage.LimitBytes - Needed)) {
+      FReserved += Needed;
+      return true;
+    }
+    WaitForTransfers();
+    if (!FGuard(Needed, Message)) return false;
+    if (FKnown) Measure();
+    FReserved += Needed;
+    return true;
   }
 
-  void Added(std::int64_t Bytes) {
+  // The transfer landed: its bytes now count as used.
+  void Commit(std::int64_t Bytes) {
+    if (Bytes <= 0) return;
+    FReserved -= Bytes;
     if (FKnown) FUsage.UsedBytes = AddByteCounts(FUsage.UsedBytes, Bytes);
+  }
+
+  void Release(std::int64_t Bytes) {
+    if (Bytes > 0) FReserved -= Bytes;
   }
 
  private:
@@ -157,6 +177,7 @@ class TRunQuota {
   bool FMeasured = false;
   bool FKnown = false;
   TAccountDriveUsage FUsage;
+  std::int64_t FReserved = 0;
 };
 
 // Regular files only: a pipe or device below the folder is not a file to
@@ -174,6 +195,240 @@ std::vector<std::string> ListSourceFiles(const std::string& Root) {
   if (ec) throw EFileError("Kaynak klasor okunamadi: " + Root + " (" + ec.message() + ")");
   return files;
 }
+
+// What the run needs of the engine; every hook may be called from a worker
+// except Report.
+struct TSyncHooks {
+  std::function<void(const std::string& Text, const std::string& ActiveFile)> Report;
+  std::function<bool(const std::string& Source, std::string& CopyPath, std::string& Error)> MakeCopy;
+  std::function<void(const std::string& CopyPath)> DeleteCopy;
+  TUploadProgress Progress;
+};
+
+// One file of the run: where it is, where it goes, what Drive holds of it.
+struct TSyncFile {
+  int Position = 0;  // 1-based, in the order the files were listed
+  std::string Full;
+  std::string Rel;
+  std::string Name;
+  std::string FolderID;
+  TDriveFileInfo Existing;
+};
+
+// What a worker's transfer came to, taken back to the caller's thread.
+struct TTransferOutcome {
+  enum class TKind { Added, Updated, Unchanged, Skipped, Failed };
+  TKind Kind = TKind::Failed;
+  TDriveFileInfo Result;
+  std::string CopyPath;  // a readable copy the worker made (gone by now)
+  std::string CopyError;
+  std::exception_ptr Error;
+};
+
+// The files of one run. This thread (the caller's) walks them in order,
+// resolves their folders, decides unchanged files, reserves quota, counts
+// and reports; the transfers go to the pool.
+class TFolderSyncRun {
+ public:
+  TFolderSyncRun(TSyncHooks Hooks, TDriveFolderIndex& Index, TRunQuota& Quota, TGoogleDrive& CallerDrive,
+                 std::vector<std::unique_ptr<TGoogleDrive>> WorkerDrives, int Total)
+      : FHooks(std::move(Hooks)),
+        FIndex(Index),
+        FQuota(Quota),
+        FTotal(Total),
+        FPool(CallerDrive, std::move(WorkerDrives)) {}
+
+  void SyncFile(TSyncFile File, const std::set<std::string>& LocalNames, TDateTime Now) {
+    FNow = Now;
+    ReportRoutine(File.Position, Fmt("%d/%d dosya esleniyor: %s", Done() + 1, FTotal, File.Rel), File.Full);
+    File.Existing = FIndex.FindFile(File.FolderID, File.Name, LocalNames);
+    // A Drive file that a transfer under way is still writing is compared
+    // with what that transfer leaves there.
+    if (!File.Existing.FileID.empty() && FWriting.count(File.Existing.FileID) != 0) {
+      FPool.Drain();
+      File.Existing = FIndex.FindFile(File.FolderID, File.Name, LocalNames);
+    }
+    std::string copyPath, copyError;
+    bool handedOver = false;
+    try {
+      try {
+        handedOver = Prepare(File, File.Full, std::string());
+      } catch (const std::exception& e) {
+        if (!TCloudBackupService::IsLockedFileError(e)) throw;
+        if (!FHooks.MakeCopy(File.Full, copyPath, copyError)) {
+          copyPath.clear();
+          throw;
+        }
+        LogWarnFmt("Snapshot kopyasi kullaniliyor: %s", File.Rel);
+        FHooks.Report(Fmt("%d/%d dosya snapshot ile okunuyor: %s", Done() + 1, FTotal, File.Rel), copyPath);
+        handedOver = Prepare(File, copyPath, copyPath);
+      }
+    } catch (const std::exception& e) {
+      FHooks.DeleteCopy(copyPath);
+      if (!TCloudBackupService::IsLockedFileError(e)) throw;
+      Skip(File, copyError);
+      return;
+    }
+    if (!handedOver) FHooks.DeleteCopy(copyPath);
+  }
+
+  void WaitForTransfers() { FPool.Drain(); }
+
+  std::string Summary() const {
+    if (FSkipped == 0)
+      return Fmt("%d dosya kontrol edildi: %d yeni, %d guncellendi, %d degismemis.", FAdded + FUpdated + FUnchanged,
+                 FAdded, FUpdated, FUnchanged);
+    return Fmt(
+        "%d dosya kontrol edildi: %d yeni, %d guncellendi, %d degismemis. %d dosya baska uygulama tarafindan acik "
+        "oldugu icin atildi.",
+        FAdded + FUpdated + FUnchanged + FSkipped, FAdded, FUpdated, FUnchanged, FSkipped);
+  }
+
+ private:
+  int Done() const { return FAdded + FUpdated + FUnchanged + FSkipped; }
+
+  // Every report rewrites the protected activity file; the routine per-file
+  // ones go out at most once a second (and for the first and the last
+  // file), which is still more often than the monitor looks.
+  void ReportRoutine(int Position, const std::string& Text, const std::string& ActiveFile) {
+    if (Position != 1 && Position != FTotal && FLastRoutineReport > 0 &&
+        MillisecondsBetween(FNow, FLastRoutineReport) < 1000)
+      return;
+    FLastRoutineReport = FNow;
+    FHooks.Report(Text, ActiveFile);
+  }
+
+  // Decides the file from ReadPath: unchanged (false), or reserved and
+  // handed to the pool (true), which then owns CopyPath.
+  bool Prepare(const TSyncFile& File, const std::string& ReadPath, const std::string& CopyPath) {
+    const std::int64_t size = FileSizeOf(ReadPath);
+    if (size < 0) throw EFileError("Dosya okunamadi: " + ReadPath);
+    std::int64_t needed = size;
+    if (!File.Existing.FileID.empty()) {
+      if (IsUnchanged(File.Existing, ReadPath, size)) {
+        ++FUnchanged;
+        ReportRoutine(File.Position, Fmt("%d/%d dosya degismemis, atlandi: %s", Done(), FTotal, File.Rel), File.Full);
+        return false;
+      }
+      needed = std::max<std::int64_t>(0, size - File.Existing.Size);
+    }
+    // The Drive client reports a file it cannot read as a failed upload;
+    // found here, it takes the locked-file way instead.
+    EnsureFileReadable(ReadPath);
+    std::string quotaMessage;
+    if (!FQuota.Reserve(needed, quotaMessage, [this] { FPool.Drain(); }))
+      throw EAppError("Kota yetersiz: " + File.Rel + " | " + quotaMessage);
+    if (!File.Existing.FileID.empty()) FWriting.insert(File.Existing.FileID);
+    FPool.Submit([this, File, ReadPath, CopyPath, needed](TGoogleDrive& Drive) -> TTransferPool::TFinish {
+      TTransferOutcome outcome = Transfer(Drive, File, ReadPath, CopyPath);
+      return [this, File, needed, outcome] { Finish(File, needed, outcome); };
+    });
+    return true;
+  }
+
+  // A different size is a change without reading the file.
+  static bool IsUnchanged(const TDriveFileInfo& Existing, const std::string& ReadPath, std::int64_t Size) {
+    return !Existing.MD5.empty() && Existing.Size == Size && SameText(Existing.MD5, FileMD5(ReadPath));
+  }
+
+  // On a worker: the upload, and the readable copy when the file turns out
+  // to be held by another program only while it is sent.
+  TTransferOutcome Transfer(TGoogleDrive& Drive, const TSyncFile& File, const std::string& ReadPath,
+                            std::string CopyPath) const {
+    TTransferOutcome outcome;
+    try {
+      try {
+        Send(Drive, File, ReadPath, false, outcome);
+      } catch (const std::exception& e) {
+        if (!TCloudBackupService::IsLockedFileError(e) || !CopyPath.empty()) throw;
+        if (!FHooks.MakeCopy(File.Full, CopyPath, outcome.CopyError)) {
+          CopyPath.clear();
+          throw;
+        }
+        outcome.CopyPath = CopyPath;
+        Send(Drive, File, CopyPath, true, outcome);
+      }
+    } catch (const std::exception& e) {
+      outcome.Kind = TCloudBackupService::IsLockedFileError(e) ? TTransferOutcome::TKind::Skipped
+                                                               : TTransferOutcome::TKind::Failed;
+      if (outcome.Kind == TTransferOutcome::TKind::Failed) outcome.Error = std::current_exception();
+    }
+    FHooks.DeleteCopy(CopyPath);
+    return outcome;
+  }
+
+  void Send(TGoogleDrive& Drive, const TSyncFile& File, const std::string& ReadPath, bool Compare,
+            TTransferOutcome& Outcome) const {
+    const TDriveFileInfo& existing = File.Existing;
+    if (!existing.FileID.empty()) {
+      if (Compare && IsUnchanged(existing, ReadPath, FileSizeOf(ReadPath))) {
+        Outcome.Kind = TTransferOutcome::TKind::Unchanged;
+        return;
+      }
+      EnsureFileReadable(ReadPath);
+      Outcome.Result = Drive.UpdateFileContent(existing.FileID, ReadPath, FHooks.Progress);
+      if (Outcome.Result.FileID.empty()) throw EAppError("Drive dosya guncelleme basarisiz: " + File.Rel);
+      if (Outcome.Result.Name.empty()) Outcome.Result.Name = existing.Name;
+      Outcome.Kind = TTransferOutcome::TKind::Updated;
+      return;
+    }
+    EnsureFileReadable(ReadPath);
+    Outcome.Result = Drive.UploadFile(ReadPath, File.FolderID, FHooks.Progress);
+    if (Outcome.Result.FileID.empty()) throw EAppError("Drive upload basarisiz: " + File.Rel);
+    if (Outcome.Result.Name.empty()) Outcome.Result.Name = File.Name;
+    Outcome.Kind = TTransferOutcome::TKind::Added;
+  }
+
+  // Back on this thread: the transfer is counted, reported and remembered.
+  void Finish(const TSyncFile& File, std::int64_t Needed, const TTransferOutcome& Outcome) {
+    FWriting.erase(File.Existing.FileID);
+    if (!Outcome.CopyPath.empty()) {
+      LogWarnFmt("Snapshot kopyasi kullaniliyor: %s", File.Rel);
+      FHooks.Report(Fmt("%d/%d dosya snapshot ile okunuyor: %s", Done() + 1, FTotal, File.Rel), Outcome.CopyPath);
+    }
+    switch (Outcome.Kind) {
+      case TTransferOutcome::TKind::Added:
+      case TTransferOutcome::TKind::Updated:
+        FQuota.Commit(Needed);
+        FIndex.Remember(File.FolderID, Outcome.Result);
+        ++(Outcome.Kind == TTransferOutcome::TKind::Added ? FAdded : FUpdated);
+        return;
+      case TTransferOutcome::TKind::Unchanged:
+        FQuota.Release(Needed);
+        ++FUnchanged;
+        ReportRoutine(File.Position, Fmt("%d/%d dosya degismemis, atlandi: %s", Done(), FTotal, File.Rel), File.Full);
+        return;
+      case TTransferOutcome::TKind::Skipped:
+        FQuota.Release(Needed);
+        Skip(File, Outcome.CopyError);
+        return;
+      case TTransferOutcome::TKind::Failed:
+        FQuota.Release(Needed);
+        std::rethrow_exception(Outcome.Error);
+    }
+  }
+
+  void Skip(const TSyncFile& File, const std::string& CopyError) {
+    ++FSkipped;
+    if (!CopyError.empty())
+      LogWarnFmt("Dosya okunamadi, snapshot da basarisiz: %s | %s", File.Rel, CopyError);
+    else
+      LogWarnFmt("Dosya baska bir uygulama tarafindan acik, atildi: %s", File.Rel);
+    FHooks.Report(Fmt("%d/%d dosya acik oldugu icin atildi: %s", Done(), FTotal, File.Rel), File.Full);
+  }
+
+  TSyncHooks FHooks;
+  TDriveFolderIndex& FIndex;
+  TRunQuota& FQuota;
+  const int FTotal;
+  int FAdded = 0, FUpdated = 0, FUnchanged = 0, FSkipped = 0;
+  std::set<std::string> FWriting;  // Drive files a transfer under way updates
+  TDateTime FNow = 0;
+  TDateTime FLastRoutineReport = 0;
+  // Last, so it goes first: transfers under way when an error leaves end
+  // before anything they use.
+  TTransferPool FPool;
+};
 
 }  // namespace
 
@@ -207,6 +462,11 @@ bool TCloudBackupService::SyncFolderToDrive(const TBackupPlan& Plan, std::string
   if (source.empty()) throw EAppError("Klasor yedegi icin kaynak klasor girilmemis.");
   if (!DirectoryExists(source)) throw EAppError("Kaynak klasor bulunamadi: " + Plan.SourceFolder);
 
+  // One back-off for every client of the run, the folder lookups included:
+  // a rate limit met by one holds back all.
+  auto backoff = std::make_shared<TDriveBackoff>(FEnv.Clock());
+  FGoogleDrive->SetBackoff(backoff);
+
   EnsureGoogleToken();
   const std::string target = PlanDriveFolderId(Plan);
   if (target.empty()) throw EAppError("Drive root folder ayari eksik.");
@@ -229,103 +489,48 @@ bool TCloudBackupService::SyncFolderToDrive(const TBackupPlan& Plan, std::string
     localNames[ExtractFileDir(rel)].insert(ExtractFileName(rel));
   }
 
+  std::mutex copyLock, progressLock;
+  TSyncHooks hooks;
+  hooks.Report = [&](const std::string& text, const std::string& activeFile) {
+    ReportProgress(Plan, kStage, text, false, activeFile);
+  };
+  // The locked-file script keeps its result on the engine: one at a time.
+  hooks.MakeCopy = [&](const std::string& sourceFile, std::string& copyPath, std::string& error) {
+    std::lock_guard<std::mutex> guard(copyLock);
+    return CreateReadableCopy(sourceFile, copyPath, error);
+  };
+  hooks.DeleteCopy = [this](const std::string& copyPath) { DeleteReadableCopy(copyPath); };
+  if (FOnUploadProgress)
+    hooks.Progress = [&](std::int64_t sent, std::int64_t total) {
+      std::lock_guard<std::mutex> guard(progressLock);
+      FOnUploadProgress(sent, total);
+    };
+
+  std::vector<std::unique_ptr<TGoogleDrive>> workerDrives;
+  const int workers = std::min<int>(FFolderUploadWorkers, static_cast<int>(files.size()));
+  for (int i = 0; workers > 1 && i < workers; ++i) {
+    workerDrives.push_back(std::make_unique<TGoogleDrive>(*FGoogleAuth));
+    workerDrives.back()->SetBackoff(backoff);
+  }
+
   TDriveFolderIndex index(*FGoogleDrive, target);
   TRunQuota quota(FEnv, *FGoogleDrive, Trim(FAppConfig.GetRootFolderID()),
                   [this](std::int64_t needed, std::string& message) { return CheckDriveQuota(needed, message); });
-  int added = 0, updated = 0, unchanged = 0, skipped = 0;
-  const int n = static_cast<int>(files.size());
-
-  // Every report rewrites the protected activity file; the routine per-file
-  // ones go out at most once a second (and for the first and the last
-  // file), which is still more often than the monitor looks.
-  TDateTime lastRoutineReport = 0;
-  auto reportRoutine = [&](int p, const std::string& text, const std::string& activeFile) {
-    const TDateTime now = FEnv.Now();
-    if (p != 1 && p != n && lastRoutineReport > 0 && MillisecondsBetween(now, lastRoutineReport) < 1000) return;
-    lastRoutineReport = now;
-    ReportProgress(Plan, kStage, text, false, activeFile);
-  };
-
-  for (int p = 1; p <= n; ++p) {
-    const std::string& full = files[static_cast<size_t>(p - 1)];
-    const std::string rel = full.substr(prefix.size());
-    const std::string relDir = ExtractFileDir(rel);
-    const std::string name = ExtractFileName(rel);
-    const std::string folderID = (relDir.empty() || relDir == ".") ? target : index.FolderFor(relDir);
-    reportRoutine(p, Fmt("%d/%d dosya esleniyor: %s", p, n, rel), full);
-    const TDriveFileInfo existing = index.FindFile(folderID, name, localNames[relDir]);
-
-    std::string copyPath, copyError;
-    auto transfer = [&](const std::string& readPath) {
-      const std::int64_t size = FileSizeOf(readPath);
-      if (size < 0) throw EFileError("Dosya okunamadi: " + readPath);
-      std::string quotaMessage;
-      if (!existing.FileID.empty()) {
-        // A different size is a change without reading the file.
-        if (!existing.MD5.empty() && existing.Size == size && SameText(existing.MD5, FileMD5(readPath))) {
-          ++unchanged;
-          reportRoutine(p, Fmt("%d/%d dosya degismemis, atlandi: %s", p, n, rel), full);
-          return;
-        }
-        // The Drive client reports a file it cannot read as a failed upload;
-        // found here, it takes the locked-file way instead.
-        EnsureFileReadable(readPath);
-        const std::int64_t needed = std::max<std::int64_t>(0, size - existing.Size);
-        if (!quota.Check(needed, quotaMessage)) throw EAppError("Kota yetersiz: " + rel + " | " + quotaMessage);
-        TDriveFileInfo result = FGoogleDrive->UpdateFileContent(existing.FileID, readPath, FOnUploadProgress);
-        if (result.FileID.empty()) throw EAppError("Drive dosya guncelleme basarisiz: " + rel);
-        quota.Added(needed);
-        if (result.Name.empty()) result.Name = existing.Name;
-        index.Remember(folderID, result);
-        ++updated;
-        return;
-      }
-      EnsureFileReadable(readPath);
-      if (!quota.Check(size, quotaMessage)) throw EAppError("Kota yetersiz: " + rel + " | " + quotaMessage);
-      TDriveFileInfo result = FGoogleDrive->UploadFile(readPath, folderID, FOnUploadProgress);
-      if (result.FileID.empty()) throw EAppError("Drive upload basarisiz: " + rel);
-      quota.Added(size);
-      if (result.Name.empty()) result.Name = name;
-      index.Remember(folderID, result);
-      ++added;
-    };
-
-    try {
-      try {
-        transfer(full);
-      } catch (const std::exception& e) {
-        if (!IsLockedFileError(e)) throw;
-        if (!CreateReadableCopy(full, copyPath, copyError)) {
-          copyPath.clear();
-          throw;
-        }
-        LogWarnFmt("Snapshot kopyasi kullaniliyor: %s", rel);
-        ReportProgress(Plan, kStage, Fmt("%d/%d dosya snapshot ile okunuyor: %s", p, n, rel), false, copyPath);
-        transfer(copyPath);
-      }
-    } catch (const std::exception& e) {
-      DeleteReadableCopy(copyPath);
-      if (!IsLockedFileError(e)) throw;
-      ++skipped;
-      if (!copyError.empty())
-        LogWarnFmt("Dosya okunamadi, snapshot da basarisiz: %s | %s", rel, copyError);
-      else
-        LogWarnFmt("Dosya baska bir uygulama tarafindan acik, atildi: %s", rel);
-      ReportProgress(Plan, kStage, Fmt("%d/%d dosya acik oldugu icin atildi: %s", p, n, rel), false, full);
-      continue;
-    }
-    DeleteReadableCopy(copyPath);
+  TFolderSyncRun run(hooks, index, quota, *FGoogleDrive, std::move(workerDrives), static_cast<int>(files.size()));
+  for (size_t i = 0; i < files.size(); ++i) {
+    TSyncFile file;
+    file.Position = static_cast<int>(i) + 1;
+    file.Full = files[i];
+    file.Rel = file.Full.substr(prefix.size());
+    const std::string relDir = ExtractFileDir(file.Rel);
+    file.Name = ExtractFileName(file.Rel);
+    file.FolderID = (relDir.empty() || relDir == ".") ? target : index.FolderFor(relDir);
+    run.SyncFile(std::move(file), localNames[relDir], FEnv.Now());
   }
+  run.WaitForTransfers();
 
   SourcePath = source;
-  if (skipped == 0)
-    Message = Fmt("%d dosya kontrol edildi: %d yeni, %d guncellendi, %d degismemis.", added + updated + unchanged,
-                  added, updated, unchanged);
-  else
-    Message = Fmt(
-        "%d dosya kontrol edildi: %d yeni, %d guncellendi, %d degismemis. %d dosya baska uygulama tarafindan acik "
-        "oldugu icin atildi.",
-        added + updated + unchanged + skipped, added, updated, unchanged, skipped);
+  Message = run.Summary();
   return true;
 }
 

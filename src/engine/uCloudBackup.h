@@ -64,12 +64,26 @@ class TCloudBackupService {
                               std::string& ResultMessage);
   bool DownloadDriveFileRevision(const std::string& FileID, const std::string& RevisionID,
                                  const std::string& DestPath, std::string& ResultMessage);
+  // Pins a revision (Drive keeps it past its purge of old revisions) or
+  // unpins it. Pinning is refused with a message, before asking Drive, when
+  // the file already has kMaxPinnedRevisions pinned revisions.
+  bool SetDriveRevisionKeepForever(const std::string& FileID, const std::string& RevisionID, bool KeepForever,
+                                   std::string& ResultMessage);
+  // How many revisions Drive keeps forever per file at most.
+  static constexpr int kMaxPinnedRevisions = 200;
+  static int PinnedRevisionCount(const std::vector<TDriveRevisionInfo>& Revisions);
 
   // --- progress events (set right after construction)
   const TUploadProgress& OnUploadProgress() const { return FOnUploadProgress; }
   void SetOnUploadProgress(TUploadProgress Value) { FOnUploadProgress = std::move(Value); }
   const TUploadProgress& OnDownloadProgress() const { return FOnDownloadProgress; }
   void SetOnDownloadProgress(TUploadProgress Value) { FOnDownloadProgress = std::move(Value); }
+
+  // Folder plans upload this many files at once, each worker with a Drive
+  // client of its own; 1 uploads one file at a time on the engine's client.
+  static constexpr int kFolderUploadWorkers = 4;
+  void SetFolderUploadWorkers(int Count) { FFolderUploadWorkers = Count < 1 ? 1 : Count; }
+  int FolderUploadWorkers() const { return FFolderUploadWorkers; }
 
   TGoogleAuth& GoogleAuth() const { return *FGoogleAuth; }
   TGoogleDrive& GoogleDrive() const { return *FGoogleDrive; }
@@ -91,6 +105,16 @@ class TCloudBackupService {
   // A name that came from Drive, reduced to a plain file name that cannot
   // leave the folder it is joined with.
   static std::string SafeLocalFileName(const std::string& Name);
+  // Where a Drive file named DriveName ("daily\\db.bak", its RelativePath or
+  // its Name) is saved below Folder: every part of the name made safe, the
+  // sub-folders kept (and created), "_1", "_2" ... while any entry of that
+  // name exists. False with Message when a sub-folder cannot be made or is
+  // not a plain folder, so nothing is ever written outside Folder.
+  static bool MakeUniqueTargetPath(const std::string& Folder, const std::string& DriveName, std::string& Target,
+                                   std::string& Message);
+  // The suggested local name of a revision: "backup_rev_20240131_235959.bak",
+  // or "backup_rev_<Number>.bak" for a revision without a time.
+  static std::string RevisionFileName(const std::string& FileName, TDateTime ModifiedTime, int Number);
   // The error a file could not be opened or read with because another
   // program holds it.
   static bool IsLockedFileError(const std::exception& Error);
@@ -194,6 +218,7 @@ class TCloudBackupService {
   TUploadProgress FOnUploadProgress;
   TUploadProgress FOnDownloadProgress;
   TJson FLastScriptData;  // null until a script ran
+  int FFolderUploadWorkers = kFolderUploadWorkers;
 };
 
 }  // namespace calvora

@@ -88,6 +88,7 @@ void TGoogleAuth::ShowInfo(const std::string& Text) {
 std::string TGoogleAuth::RedirectUri() const { return "http://localhost:" + std::to_string(FPort) + "/callback"; }
 
 std::string TGoogleAuth::GetValidToken() {
+  std::lock_guard<std::recursive_mutex> guard(FTokenLock);
   // The central pool may hand over a refresh token alone: it is renewed
   // into an access token here rather than taken for no token at all.
   if (FTokenData.AccessToken.empty() && FTokenData.RefreshToken.empty()) {
@@ -106,6 +107,7 @@ std::string TGoogleAuth::GetValidToken() {
 }
 
 std::string TGoogleAuth::RenewRejectedToken(const std::string& RejectedToken) {
+  std::lock_guard<std::recursive_mutex> guard(FTokenLock);
   // Another request may have renewed it since this one was sent.
   if (!FTokenData.AccessToken.empty() && FTokenData.AccessToken != RejectedToken) return FTokenData.AccessToken;
   LogWarn("Google erisim tokeni suresinden once reddedildi, refresh deneniyor");
@@ -117,9 +119,13 @@ std::string TGoogleAuth::RenewRejectedToken(const std::string& RejectedToken) {
   return FTokenData.AccessToken;
 }
 
-void TGoogleAuth::SetTokenData(const TTokenData& Value) { FTokenData = Value; }
+void TGoogleAuth::SetTokenData(const TTokenData& Value) {
+  std::lock_guard<std::recursive_mutex> guard(FTokenLock);
+  FTokenData = Value;
+}
 
 bool TGoogleAuth::TryGetTokenData(TTokenData& Value) const {
+  std::lock_guard<std::recursive_mutex> guard(FTokenLock);
   Value = FTokenData;
   return !IsBlank(FTokenData.AccessToken) || !IsBlank(FTokenData.RefreshToken);
 }
@@ -156,6 +162,7 @@ bool TGoogleAuth::RefreshAccessToken() {
 }
 
 void TGoogleAuth::LoadTokens(const std::string& Path) {
+  std::lock_guard<std::recursive_mutex> guard(FTokenLock);
   FTokenPath = Path;
   FTokenData = TTokenData();
   if (!FileExists(Path)) return;
@@ -207,6 +214,7 @@ void TGoogleAuth::LoadTokens(const std::string& Path) {
 }
 
 void TGoogleAuth::SaveTokens(const std::string& Path) {
+  std::lock_guard<std::recursive_mutex> guard(FTokenLock);
   FTokenPath = Path;
   std::string inner;
   if (!FTokenData.AccessToken.empty()) inner += "AccessToken=" + FTokenData.AccessToken + "\r\n";

@@ -7,6 +7,7 @@
 #include "foundation/DateTime.h"
 #include "foundation/Env.h"
 
+#include <mutex>
 #include <string>
 
 namespace calvora {
@@ -24,6 +25,9 @@ struct TTokenData {
   bool IsExpired(TDateTime Now) const;
 };
 
+// The token operations may be called from several threads at once (the
+// Drive clients of parallel uploads share one token set): one renewal
+// serves them all.
 class TGoogleAuth {
  public:
   // Endpoints and the clock come from `env`; `Prompts` (browser, clipboard,
@@ -87,6 +91,7 @@ class TGoogleAuth {
   std::string FTokenPath;
   bool FInteractiveMessages;
   TUserPrompts* FPrompts;
+  mutable std::recursive_mutex FTokenLock;  // renewal saves through SaveTokens
 };
 
 // The authorization code in pasted text: a whole redirect address (the value

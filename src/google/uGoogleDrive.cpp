@@ -5,6 +5,7 @@
 #include "foundation/TextFile.h"
 #include "foundation/TextUtil.h"
 #include "foundation/uLogger.h"
+#include "google/DriveBackoff.h"
 #include "google/uGoogleAuth.h"
 #include "google/uGoogleDriveAnswers.h"
 #include "platform/http_client.h"
@@ -88,7 +89,24 @@ std::string TGoogleDrive::UploadUrl(const std::string& PathAndQuery) const {
   return FAuth.Env().Deployment().DriveUploadBase + PathAndQuery;
 }
 
+void TGoogleDrive::SetBackoff(std::shared_ptr<TDriveBackoff> Backoff) { FBackoff = std::move(Backoff); }
+
 HttpResponse TGoogleDrive::Send(const HttpRequest& Request) {
+  if (!FBackoff) return SendRenewingToken(Request);
+  for (int attempt = 1;; ++attempt) {
+    FBackoff->WaitTurn();
+    HttpResponse response = SendRenewingToken(Request);
+    if (!IsRateLimitAnswer(response.status, response.body)) {
+      FBackoff->Succeeded();
+      return response;
+    }
+    if (attempt >= TDriveBackoff::kAttempts) return response;
+    LogWarnFmt("Drive istek siniri asildi (HTTP %d), bekleniyor (deneme %d)", response.status, attempt);
+    FBackoff->RateLimited();
+  }
+}
+
+HttpResponse TGoogleDrive::SendRenewingToken(const HttpRequest& Request) {
   HttpResponse response = FHttpClient->Send(Request);
   if (response.status != 401) return response;
   // Google may refuse a token well before the expiry the cache holds (clock

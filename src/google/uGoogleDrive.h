@@ -16,6 +16,7 @@
 
 namespace calvora {
 
+class TDriveBackoff;
 class TGoogleAuth;
 namespace platform {
 class HttpClient;
@@ -81,6 +82,11 @@ class TGoogleDrive {
   // Sets how long a transfer may crawl below 1 KiB/s before it is cut and
   // retried (60 s unless set; tests use a short window).
   void SetLowSpeedWindowSeconds(long Seconds);
+  // With a back-off, a rate-limit answer is waited out and the request sent
+  // again (TDriveBackoff::kAttempts times at most), and clients sharing the
+  // back-off wait together; without one (the default) the answer goes to
+  // the caller as it came.
+  void SetBackoff(std::shared_ptr<TDriveBackoff> Backoff);
 
   // --- folders and metadata
   // Identifier of the first non-trashed folder of that name under the
@@ -158,6 +164,7 @@ class TGoogleDrive {
   // Sends; a request that carried an access token and was refused with
   // 401 is sent once more with a renewed token.
   platform::HttpResponse Send(const platform::HttpRequest& Request);
+  platform::HttpResponse SendRenewingToken(const platform::HttpRequest& Request);
   platform::HttpResponse RequestListPage(const std::string& ParentFolderID, const std::string& PageToken);
   TDriveFileInfo UploadAnswer(const platform::HttpResponse& Response, const std::string& LogText,
                               const std::string& UserText);
@@ -176,6 +183,7 @@ class TGoogleDrive {
   TGoogleAuth& FAuth;
   std::unique_ptr<platform::HttpClient> FHttpClient;
   std::map<std::string, std::string> FFolderCache;
+  std::shared_ptr<TDriveBackoff> FBackoff;
 };
 
 // Drive's "modifiedTime" (RFC 3339, UTC) as local time; 0 when blank or

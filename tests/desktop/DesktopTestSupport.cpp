@@ -150,6 +150,8 @@ std::string RowText(QWidget* List, int Row, int Column) {
   return desktop::S(tree->topLevelItem(Row)->text(Column));
 }
 
+void FlushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
 int RowCount(QWidget* List) {
   auto* tree = qobject_cast<QTreeWidget*>(List);
   return tree ? tree->topLevelItemCount() : -1;

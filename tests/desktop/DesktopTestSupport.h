@@ -74,5 +74,7 @@ class DesktopTest : public ::testing::Test {
 // The text of a plan list or details list row.
 std::string RowText(QWidget* List, int Row, int Column);
 int RowCount(QWidget* List);
+// Frees the windows that asked to be deleted (closed with WA_DeleteOnClose).
+void FlushDeletes();
 
 }  // namespace calvora::test

@@ -114,7 +114,12 @@ TEST_F(GoogleEmulatorTest, ResumableSessionRefusesBadRanges) {
 TEST_F(GoogleEmulatorTest, ContentUpdateKeepsEarlierRevisionsAndPages) {
   const std::string folder = cloud.Google().AddFolder("Yedekler");
   const std::string id = cloud.Google().AddFile("db.bak", folder, "one");
-  for (int i = 0; i < 204; ++i) cloud.Google().AddRevision(id, "rev" + std::to_string(i));
+  // Pinned, most of them outlive the upload's purge of unpinned revisions
+  // beyond 100, so the list still needs two pages.
+  for (int i = 0; i < 204; ++i) {
+    const std::string revision = cloud.Google().AddRevision(id, "rev" + std::to_string(i));
+    if (i < 150) cloud.Google().SetRevisionKeepForever(id, revision, true);
+  }
   HttpResponse r = Send("PATCH", "/upload/drive/v3/files/" + id + "?uploadType=media&fields=id,size,md5Checksum",
                         "latest", {{"Content-Type", "application/octet-stream"}});
   ASSERT_EQ(r.status, 200) << r.body;
@@ -190,6 +195,41 @@ TEST_F(GoogleEmulatorTest, InjectedStatusOnABodyLeavesTheConnectionUsable) {
   r = Put(session, "bytes 0-3/4", "abcd");
   EXPECT_EQ(r.status, 201) << r.body;
   EXPECT_EQ(Send("GET", "/drive/v3/files?fields=files(name)").status, 200);
+}
+
+TEST_F(GoogleEmulatorTest, RateLimitsAnswerWithDrivesDocumentedBodies) {
+  // Past N Drive requests within a second: 429, nothing carried out. A
+  // limit of one lets the first of two back-to-back requests through.
+  cloud.Cloud().SetRateLimit(1);
+  EXPECT_EQ(Send("GET", "/drive/v3/files?fields=files(name)").status, 200);
+  HttpResponse r = Send("POST", "/upload/drive/v3/files?uploadType=media", "abc", {{"Content-Type", "text/plain"}});
+  EXPECT_EQ(r.status, 429);
+  const auto error = Json(r)["error"];
+  EXPECT_EQ(error["code"], 429);
+  EXPECT_EQ(error["message"], "Rate Limit Exceeded");
+  EXPECT_EQ(error["errors"][0], (devcloud::GoogleJson{{"domain", "usageLimits"},
+                                                      {"reason", "rateLimitExceeded"},
+                                                      {"message", "Rate Limit Exceeded"}}));
+  EXPECT_EQ(cloud.Cloud().RateLimitedCount(), 1);
+  cloud.Cloud().SetRateLimit(0);
+  EXPECT_TRUE(cloud.Google().ListTree().empty()) << "the refused upload made no file";
+
+  // A 403 with a rate-limit reason on every second matching request.
+  devcloud::FaultRule rule;
+  rule.method = "GET";
+  rule.status = 403;
+  rule.reason = "userRateLimitExceeded";
+  rule.remaining = 2;
+  rule.every = 2;
+  cloud.Cloud().AddFault(rule);
+  std::vector<int> statuses;
+  for (int i = 0; i < 5; ++i) statuses.push_back(Send("GET", "/drive/v3/files?fields=files(name)").status);
+  EXPECT_EQ(statuses, (std::vector<int>{200, 403, 200, 403, 200}));
+  cloud.Cloud().AddFault(rule);
+  r = Send("GET", "/drive/v3/files?fields=files(name)");
+  r = Send("GET", "/drive/v3/files?fields=files(name)");
+  EXPECT_EQ(Json(r)["error"]["errors"][0]["domain"], "usageLimits");
+  EXPECT_EQ(Json(r)["error"]["message"], "User Rate Limit Exceeded");
 }
 
 TEST_F(GoogleEmulatorTest, DroppedConnectionsCutTheTransfer) {

@@ -219,6 +219,140 @@ TEST_F(BrowseTest, UniqueLocalPathCountsUpUntilFree) {
   EXPECT_EQ(TCloudBackupService::UniqueLocalPath(DownloadDir(), "README"), DownloadDir() + "/README_1");
 }
 
+// The windows' target path: Drive's folder names are kept as sub-folders,
+// but no name, however it is spelt, leads out of the chosen folder.
+TEST_F(BrowseTest, TargetPathKeepsSubFoldersAndStaysInsideTheChosenFolder) {
+  const std::string dir = DownloadDir();
+  std::filesystem::create_directories(dir);
+  struct Case {
+    const char* drive;
+    const char* local;  // below dir
+  };
+  const Case cases[] = {
+      {"daily\\db.bak", "daily/db.bak"},
+      {"sub/dir\\report.xlsx", "sub/dir/report.xlsx"},
+      {"../x", "x"},
+      {"/etc/x", "etc/x"},
+      {"a\\..\\..\\b", "a/b"},
+      {"..\\..\\..", "dosya"},
+      {"C:\\Windows\\x.bak", "C:/Windows/x.bak"},
+      {"ka\x01r\x1f/\x7fi.bak", "kar/i.bak"},
+      {" / . /", "dosya"},
+  };
+  for (const Case& c : cases) {
+    std::string target, message;
+    ASSERT_TRUE(TCloudBackupService::MakeUniqueTargetPath(dir, c.drive, target, message)) << c.drive << message;
+    EXPECT_EQ(target, dir + "/" + c.local) << c.drive;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir + "/daily"));
+  EXPECT_FALSE(std::filesystem::exists(testEnv->Root() + "/x"));
+
+  // Taken by a file or a folder alike: the count goes before the extension.
+  std::string target, message;
+  WriteFile(dir + "/daily/db.bak", "1");
+  ASSERT_TRUE(TCloudBackupService::MakeUniqueTargetPath(dir, "daily/db.bak", target, message));
+  EXPECT_EQ(target, dir + "/daily/db_1.bak");
+  std::filesystem::create_directory(dir + "/daily/db_1.bak");
+  ASSERT_TRUE(TCloudBackupService::MakeUniqueTargetPath(dir, "daily\\db.bak", target, message));
+  EXPECT_EQ(target, dir + "/daily/db_2.bak");
+  WriteFile(dir + "/README", "");
+  ASSERT_TRUE(TCloudBackupService::MakeUniqueTargetPath(dir, "README", target, message));
+  EXPECT_EQ(target, dir + "/README_1");
+
+  // A sub-folder that is a link (to anywhere) or a file is never written through.
+  const std::string outside = testEnv->Root() + "/disari";
+  std::filesystem::create_directories(outside);
+  std::filesystem::create_directory_symlink(outside, dir + "/link");
+  EXPECT_FALSE(TCloudBackupService::MakeUniqueTargetPath(dir, "link/x.bak", target, message));
+  EXPECT_EQ(target, "");
+  EXPECT_EQ(message, "Hedef alt klasor kullanilamiyor: " + dir + "/link");
+  EXPECT_FALSE(TCloudBackupService::MakeUniqueTargetPath(dir, "README/x.bak", target, message));
+  EXPECT_FALSE(TCloudBackupService::MakeUniqueTargetPath(dir + "/yok", "x.bak", target, message));
+  EXPECT_TRUE(std::filesystem::is_empty(outside));
+}
+
+TEST_F(BrowseTest, RevisionFileNameCarriesTheRevisionsTime) {
+  const TDateTime moment = EncodeDateTime(2024, 1, 31, 23, 59, 59);
+  EXPECT_EQ(TCloudBackupService::RevisionFileName("backup.bak", moment, 3), "backup_rev_20240131_235959.bak");
+  EXPECT_EQ(TCloudBackupService::RevisionFileName("backup.bak", 0, 3), "backup_rev_3.bak");
+  EXPECT_EQ(TCloudBackupService::RevisionFileName("README", 0, 1), "README_rev_1");
+  EXPECT_EQ(TCloudBackupService::RevisionFileName("../a.part1.rar", 0, 2), ".._a.part1_rev_2.rar");
+}
+
+// Drive drops unpinned old content after 30 days; a pinned revision stays.
+TEST_F(BrowseTest, PinnedRevisionSurvivesThePurgeAndUnpinnedOneGoes) {
+  auto engine = MakeEngine();
+  const std::string id = Google().AddFile("Muhasebe_.bak", engine->AccountRootFolderId(), "pazartesi");
+  Google().AddRevision(id, "sali");
+  Google().AddRevision(id, "carsamba");
+  std::vector<TDriveRevisionInfo> revisions;
+  std::string message;
+  ASSERT_TRUE(engine->ListDriveFileRevisions(id, revisions, message));
+  ASSERT_EQ(revisions.size(), 3u);
+  const std::string monday = revisions[0].RevisionID, tuesday = revisions[1].RevisionID;
+
+  ASSERT_TRUE(engine->SetDriveRevisionKeepForever(id, monday, true, message)) << message;
+  EXPECT_EQ(message, "Surum kalici olarak saklanacak.");
+  ASSERT_TRUE(engine->SetDriveRevisionKeepForever(id, tuesday, true, message));
+  ASSERT_TRUE(engine->SetDriveRevisionKeepForever(id, tuesday, false, message));
+  ASSERT_TRUE(engine->ListDriveFileRevisions(id, revisions, message));
+  EXPECT_TRUE(revisions[0].KeepForever);
+  EXPECT_FALSE(revisions[1].KeepForever);
+  EXPECT_EQ(TCloudBackupService::PinnedRevisionCount(revisions), 1);
+
+  // Within 30 days nothing goes; after them the unpinned old one does, the
+  // head never.
+  EXPECT_EQ(Google().PurgeRevisions(devcloud::NowUnixMs() + 29LL * 24 * 3600 * 1000), 0u);
+  EXPECT_EQ(Google().PurgeRevisions(devcloud::NowUnixMs() + 31LL * 24 * 3600 * 1000), 1u);
+  ASSERT_TRUE(engine->ListDriveFileRevisions(id, revisions, message));
+  ASSERT_EQ(revisions.size(), 2u);
+  EXPECT_EQ(revisions[0].RevisionID, monday);
+  std::string dest = testEnv->Root() + "/pazartesi.bak";
+  ASSERT_TRUE(engine->DownloadDriveFileRevision(id, monday, dest, message)) << message;
+  EXPECT_EQ(ReadFile(dest), "pazartesi");
+  EXPECT_FALSE(engine->DownloadDriveFileRevision(id, tuesday, testEnv->Root() + "/sali.bak", message));
+
+  EXPECT_FALSE(engine->SetDriveRevisionKeepForever(id, "yok", true, message));
+  EXPECT_EQ(message, "Drive surum sabitlemesi degistirilemedi.");
+  EXPECT_FALSE(engine->SetDriveRevisionKeepForever("", monday, true, message));
+  EXPECT_EQ(message, "Drive dosya kimligi bos.");
+}
+
+// Drive keeps at most 200 revisions of a file forever: the 201st pin is
+// refused with a message that names the way out, and so is the request
+// itself when it reaches Drive.
+TEST_F(BrowseTest, TwoHundredPinsAreTheLimit) {
+  auto engine = MakeEngine();
+  const std::string id = Google().AddFile("Muhasebe_.bak", engine->AccountRootFolderId(), "0");
+  std::vector<std::string> ids;
+  for (int i = 1; i <= 201; ++i) ids.push_back(Google().AddRevision(id, std::to_string(i)));
+  for (int i = 0; i < 200; ++i) Google().SetRevisionKeepForever(id, ids[i], true);
+
+  std::string message;
+  EXPECT_FALSE(engine->SetDriveRevisionKeepForever(id, ids[200], true, message));
+  EXPECT_EQ(message, "Bu dosyanin 200 surumu zaten kalici saklaniyor; Drive bir dosyanin en fazla 200 surumunu kalici "
+                     "saklar. Once eski bir surumun sabitlemesini kaldirin.");
+  EXPECT_FALSE(engine->GoogleDrive().SetRevisionKeepForever(id, ids[200], true));
+  // Pinning one that is pinned already, and unpinning, still work.
+  EXPECT_TRUE(engine->SetDriveRevisionKeepForever(id, ids[5], true, message)) << message;
+  ASSERT_TRUE(engine->SetDriveRevisionKeepForever(id, ids[0], false, message));
+  EXPECT_TRUE(engine->SetDriveRevisionKeepForever(id, ids[200], true, message)) << message;
+
+  // Over 100 unpinned old revisions, new content pushes the oldest out; the
+  // pinned ones stay whatever their number.
+  const std::string other = Google().AddFile("Stok_.bak", engine->AccountRootFolderId(), "ilk");
+  std::vector<std::string> otherIds{Google().File(other)->revisions[0].id};
+  for (int i = 0; i < 101; ++i) otherIds.push_back(Google().AddRevision(other, "r" + std::to_string(i)));
+  Google().SetRevisionKeepForever(other, otherIds[0], true);
+  const std::string local = testEnv->Root() + "/Stok_.bak";
+  WriteFile(local, "yeni");
+  ASSERT_FALSE(engine->GoogleDrive().UpdateFileContent(other, local).FileID.empty());
+  const auto revisions = Google().File(other)->revisions;
+  ASSERT_EQ(revisions.size(), 102u);  // pinned + 100 unpinned old + head
+  EXPECT_EQ(revisions[0].id, otherIds[0]);
+  EXPECT_EQ(revisions[1].id, otherIds[2]);  // otherIds[1] went
+}
+
 TEST_F(BrowseTest, RevisionsAreListedAndDownloaded) {
   auto engine = MakeEngine();
   const std::string root = engine->AccountRootFolderId();

@@ -181,6 +181,7 @@ TEST_F(PackageInstallTest, LayoutKeyAndDataDirectoryFollowDebiansConventions) {
   const std::string programDir = InRoot(kProgramDir);
   EXPECT_EQ(StatOf(ServiceProgram()).st_mode & 07777, 0755u);
   EXPECT_TRUE(FileExists(programDir + "/Calvora"));
+  EXPECT_TRUE(FileExists(programDir + "/CalvoraRestore"));  // where "Geri Yükle" looks
   for (const char* script : {"BackupDatabase.py", "BackupFirebird.py", "CopyLockedFile.py", "ScriptProtocol.py",
                              "SendBackupReport.py"})
     EXPECT_TRUE(FileExists(programDir + "/sql/" + script)) << script;

@@ -13,12 +13,17 @@
 //   calvora-demo prepare-sql <appDir>
 //       A SQL Server plan that is never run here (the screenshots show it
 //       beside the plans that ran).
+//   calvora-demo restore <appDir> <destDir> <fileName>
+//       Restores from Drive into <destDir> what the run backed up: the
+//       Firebird plan's current backup as <destDir>/STOK_RESTORED.FDB (when
+//       there is a Firebird plan) and the file <fileName> of the folder plan.
 //   calvora-demo report <appDir> <cloudDir> <mailDir> <mailsBefore>
 //       Each plan's outcome and activity record, the Drive tree in the
 //       emulator and the report mails numbered above <mailsBefore>.
 #include "AccountDirectoryState.h"
 #include "GoogleState.h"
 #include "account/uFirebaseActiveAccount.h"
+#include "foundation/AppError.h"
 #include "foundation/DateTime.h"
 #include "foundation/Env.h"
 #include "foundation/Format.h"
@@ -27,6 +32,7 @@
 #include "foundation/TextUtil.h"
 #include "plans/uBackupPlans.h"
 #include "plans/uPlanActivityStore.h"
+#include "restore/uRestore.h"
 #include "platform/process.h"
 
 #include <cstdio>
@@ -317,6 +323,43 @@ int Report(const std::string& appDir, const std::string& cloudDir, const std::st
   return 0;
 }
 
+// One restore of the newest version, reported on stdout.
+bool RestoreNewest(TRestoreService& restore, const TRestorePlan& plan, const std::string& backupName,
+                   const std::string& target) {
+  std::vector<TRestoreBackup> backups;
+  std::vector<TRestoreVersion> versions;
+  std::string message;
+  if (!restore.ListBackups(plan, backups, message)) throw EAppError(message);
+  for (const TRestoreBackup& backup : backups) {
+    if (backup.Name != backupName) continue;
+    if (!restore.ListVersions(backup, versions, message)) throw EAppError(message);
+    TRestoreRequest request = TRestoreRequest::For(plan, backup, versions.front());
+    request.TargetPath = target;
+    TRestoreResult result = restore.Restore(request);
+    std::printf("  %-18s %s (%d surum) -> %s\n", plan.Plan.Name.c_str(), backup.RelativePath.c_str(),
+                static_cast<int>(versions.size()), result.Message.c_str());
+    return result.Success;
+  }
+  std::printf("  %-18s %s Drive'da bulunamadi\n", plan.Plan.Name.c_str(), backupName.c_str());
+  return false;
+}
+
+int Restore(const std::string& appDir, const std::string& destDir, const std::string& fileName) {
+  TAppEnv app(appDir);
+  TRestoreService restore(*app.env);
+  std::vector<TRestorePlan> plans;
+  std::string message;
+  if (!restore.LoadPlans(plans, message)) throw EAppError(message);
+  std::printf("  %s\n", message.c_str());
+  bool ok = true;
+  for (const TRestorePlan& plan : plans) {
+    if (plan.Plan.ID == kFirebirdPlanID)
+      ok = RestoreNewest(restore, plan, "STOK_.fbk", destDir + "/STOK_RESTORED.FDB") && ok;
+    if (plan.Plan.ID == kPlanID) ok = RestoreNewest(restore, plan, fileName, destDir) && ok;
+  }
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -327,11 +370,13 @@ int main(int argc, char** argv) {
     if (args.size() == 7 && args[0] == "prepare-firebird")
       return PrepareFirebird(args[1], args[2], std::stoi(args[3]), args[4], args[5], args[6]);
     if (args.size() == 2 && args[0] == "prepare-sql") return PrepareSql(args[1]);
+    if (args.size() == 4 && args[0] == "restore") return Restore(args[1], args[2], args[3]);
     if (args.size() == 5 && args[0] == "report") return Report(args[1], args[2], args[3], std::stoi(args[4]));
     std::cerr << "usage: calvora-demo seed-cloud <cloudDir> <smtpPort>\n"
                  "       calvora-demo prepare <appDir> <emulatorUrl> <sourceDir>\n"
                  "       calvora-demo prepare-firebird <appDir> <host> <port> <user> <dbPath> <workDir>\n"
                  "       calvora-demo prepare-sql <appDir>\n"
+                 "       calvora-demo restore <appDir> <destDir> <fileName>\n"
                  "       calvora-demo report <appDir> <cloudDir> <mailDir> <mailsBefore>\n";
     return 2;
   } catch (const std::exception& e) {

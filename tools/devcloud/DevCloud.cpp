@@ -35,8 +35,9 @@ void SetFaultAnswer(httplib::Response& res, const FaultRule& rule) {
   res.status = rule.status;
   res.content_provider_ = nullptr;
   res.content_length_ = 0;
-  res.set_content(rule.body.empty() ? GoogleErrorBody(rule.status, rule.reason, "Injected fault: " + rule.reason)
-                                    : rule.body,
+  const std::string rateMessage = RateLimitMessage(rule.reason);
+  const std::string message = rateMessage.empty() ? "Injected fault: " + rule.reason : rateMessage;
+  res.set_content(rule.body.empty() ? GoogleErrorBody(rule.status, rule.reason, message) : rule.body,
                   "application/json; charset=UTF-8");
 }
 
@@ -117,12 +118,19 @@ bool Matches(const FaultRule& rule, const std::string& method, const std::string
 
 }  // namespace
 
+std::string RateLimitMessage(const std::string& reason) {
+  if (reason == "rateLimitExceeded") return "Rate Limit Exceeded";
+  if (reason == "userRateLimitExceeded") return "User Rate Limit Exceeded";
+  return std::string();
+}
+
 std::string GoogleErrorBody(int status, const std::string& reason, const std::string& message) {
+  const char* domain = RateLimitMessage(reason).empty() ? "global" : "usageLimits";
   nlohmann::ordered_json error = {
       {"error",
        {{"code", status},
         {"message", message},
-        {"errors", nlohmann::ordered_json::array({{{"domain", "global"}, {"reason", reason}, {"message", message}}})},
+        {"errors", nlohmann::ordered_json::array({{{"domain", domain}, {"reason", reason}, {"message", message}}})},
         {"status", StatusName(status)}}}};
   return error.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
@@ -147,6 +155,13 @@ bool DevCloud::Start(int port) {
   server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     CountRequest(req.method, req.path);
     t_pendingStatus.reset();
+    RequestObserver observer;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      observer = observer_;
+    }
+    if (observer) observer(req.method, req.path);
+    WaitRequestDelay();
     FaultRule rule;
     if (TakeFault(req.method, req.path, FaultRule::Kind::Delay, rule))
       std::this_thread::sleep_for(std::chrono::milliseconds(rule.delayMs));
@@ -161,7 +176,7 @@ bool DevCloud::Start(int port) {
       DropConnection(res);
       return httplib::Server::HandlerResponse::Handled;
     }
-    if (TakeFault(req.method, req.path, FaultRule::Kind::Status, rule)) {
+    if (TakeRateLimit(req.path, rule) || TakeFault(req.method, req.path, FaultRule::Kind::Status, rule)) {
       if (HasBody(req) && ReadsBodyItself(req.path)) {
         t_pendingStatus = rule;  // answered once ReceiveBody has read the body
         return httplib::Server::HandlerResponse::Unhandled;
@@ -305,6 +320,7 @@ bool DevCloud::TakeFault(const std::string& method, const std::string& path, Fau
   std::lock_guard<std::mutex> guard(lock_);
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->kind != kind || it->remaining <= 0 || !Matches(*it, method, path)) continue;
+    if (it->every > 1 && ++it->seen % it->every != 0) continue;
     if (it->skip > 0) {
       --it->skip;
       continue;
@@ -314,6 +330,63 @@ bool DevCloud::TakeFault(const std::string& method, const std::string& path, Fau
     return true;
   }
   return false;
+}
+
+void DevCloud::SetRequestDelay(int delayMs, int jitterMs) {
+  std::lock_guard<std::mutex> guard(lock_);
+  delayMs_ = std::max(delayMs, 0);
+  jitterMs_ = std::max(jitterMs, 0);
+}
+
+void DevCloud::WaitRequestDelay() {
+  int wait = 0;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    wait = delayMs_;
+    if (jitterMs_ > 0) {
+      // xorshift: cheap, and reproducible from run to run
+      jitterState_ ^= jitterState_ << 13;
+      jitterState_ ^= jitterState_ >> 7;
+      jitterState_ ^= jitterState_ << 17;
+      wait += static_cast<int>(jitterState_ % static_cast<std::uint64_t>(jitterMs_ + 1));
+    }
+  }
+  if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+}
+
+void DevCloud::SetRateLimit(int requestsPerSecond) {
+  std::lock_guard<std::mutex> guard(lock_);
+  rateLimit_ = std::max(requestsPerSecond, 0);
+  recentDriveRequests_.clear();
+}
+
+bool DevCloud::TakeRateLimit(const std::string& path, FaultRule& rule) {
+  if (path.rfind("/drive/", 0) != 0 && path.rfind("/upload/", 0) != 0) return false;
+  std::lock_guard<std::mutex> guard(lock_);
+  if (rateLimit_ <= 0) return false;
+  const auto now = std::chrono::steady_clock::now();
+  while (!recentDriveRequests_.empty() && now - recentDriveRequests_.front() >= std::chrono::seconds(1))
+    recentDriveRequests_.pop_front();
+  if (static_cast<int>(recentDriveRequests_.size()) < rateLimit_) {
+    recentDriveRequests_.push_back(now);
+    return false;
+  }
+  ++rateLimited_;
+  rule = FaultRule();
+  rule.kind = FaultRule::Kind::Status;
+  rule.status = 429;
+  rule.reason = "rateLimitExceeded";
+  return true;
+}
+
+void DevCloud::SetRequestObserver(RequestObserver observer) {
+  std::lock_guard<std::mutex> guard(lock_);
+  observer_ = std::move(observer);
+}
+
+std::int64_t DevCloud::RateLimitedCount() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return rateLimited_;
 }
 
 void DevCloud::CountRequest(const std::string& method, const std::string& path) {
@@ -332,6 +405,7 @@ std::int64_t DevCloud::RequestCount(const std::string& method, const std::string
 void DevCloud::ResetCounts() {
   std::lock_guard<std::mutex> guard(lock_);
   requests_.clear();
+  rateLimited_ = 0;
 }
 
 }  // namespace calvora::devcloud

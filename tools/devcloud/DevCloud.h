@@ -3,6 +3,8 @@
 // directory's sign-in and realtime database, served on loopback. Tests run it
 // in-process; the demo runs it as the program calvora-devcloud.
 #include <atomic>
+#include <chrono>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,6 +46,11 @@ class AccountDirectoryState;  // AccountRoutes.cpp
 //                page the token of the next), so the listing never ends.
 //  EndlessPages: a listing page carries a fresh nextPageToken (it serves
 //                the page it was asked for again), so the listing never ends.
+// With `every` above 1 a rule hits only each every-th matching request (the
+// others pass and are not counted against `remaining`).
+//
+// Rate-limit reasons ("rateLimitExceeded", "userRateLimitExceeded") get the
+// body Drive documents for them (domain "usageLimits").
 struct FaultRule {
   enum class Kind { Status, DropRequest, DropResponse, Delay, ShortCommit, Hold, RepeatPageToken, EndlessPages };
   Kind kind = Kind::Status;
@@ -56,6 +63,8 @@ struct FaultRule {
   std::string body;         // Kind::Status: this body instead of Google's error body
   std::int64_t afterBytes = 0;  // Drop*: bytes of the body that pass before the cut; ShortCommit: bytes kept
   int delayMs = 0;              // Kind::Delay, Kind::Hold
+  int every = 0;                // hits one matching request in `every`
+  int seen = 0;                 // matching requests counted for `every`
 };
 
 class DevCloud {
@@ -79,6 +88,20 @@ class DevCloud {
                     const std::string& reason = "backendError");
   void InjectDelay(const std::string& method, const std::string& pathPattern, int count, int delayMs);
   void ClearFaults();
+  // Every request waits `delayMs` before it is served, plus up to
+  // `jitterMs` more (uniform), as a distant server would; 0 turns it off.
+  // The waits of concurrent requests overlap.
+  void SetRequestDelay(int delayMs, int jitterMs = 0);
+  // Drive's per-user rate limit: a Drive request (paths below /drive and
+  // /upload) that would be the (N+1)-th served within one second is
+  // answered 429 rateLimitExceeded and not carried out; 0 turns it off.
+  void SetRateLimit(int requestsPerSecond);
+  // Requests answered by the rate limit since start (or the last reset).
+  std::int64_t RateLimitedCount() const;
+  // Called with each request's method and path before it is served (on the
+  // server's thread), so a test can change the world at a known moment.
+  using RequestObserver = std::function<void(const std::string& method, const std::string& path)>;
+  void SetRequestObserver(RequestObserver observer);
   // The rule that applies to this request, consumed; false when none does.
   bool TakeFault(const std::string& method, const std::string& path, FaultRule::Kind kind, FaultRule& rule);
 
@@ -108,6 +131,9 @@ class DevCloud {
 
  private:
   void CountRequest(const std::string& method, const std::string& path);
+  void WaitRequestDelay();
+  // True (with the answer in `rule`) when this request passes the rate limit.
+  bool TakeRateLimit(const std::string& path, FaultRule& rule);
   bool ReadsBodyItself(const std::string& path) const;
 
   std::string dataDir_;
@@ -121,10 +147,21 @@ class DevCloud {
   std::vector<FaultRule> faults_;
   std::vector<std::string> bodyReadingPrefixes_;
   std::vector<std::pair<std::string, std::string>> requests_;
+  int delayMs_ = 0;
+  int jitterMs_ = 0;
+  std::uint64_t jitterState_ = 0x9E3779B97F4A7C15ull;
+  RequestObserver observer_;
+  int rateLimit_ = 0;
+  std::deque<std::chrono::steady_clock::time_point> recentDriveRequests_;
+  std::int64_t rateLimited_ = 0;
 };
 
 // Google's error body: {"error":{"code":..,"message":..,"errors":[{"domain":"global","reason":..,"message":..}],"status":..}}
+// (domain "usageLimits" for the rate-limit reasons).
 std::string GoogleErrorBody(int status, const std::string& reason, const std::string& message);
+// The message Drive gives with a rate-limit reason ("Rate Limit Exceeded",
+// "User Rate Limit Exceeded"); empty for other reasons.
+std::string RateLimitMessage(const std::string& reason);
 
 // Route registration of the two halves (each in its own file).
 void RegisterGoogleRoutes(httplib::Server& server, DevCloud& cloud);

@@ -285,6 +285,7 @@ void AddContent(GoogleState& google, Res& res, const FieldMask& mask, const std:
     // Every content update keeps the previous content as a revision.
     f.revisions.push_back(MakeRevisionLocked(google, blob, size, md5, f.name, f.mimeType, f.modifiedMs));
     f.modifiedMs = f.revisions.back().modifiedMs;
+    google.PurgeRevisionsLocked(f, NowUnixMs(), true);
     google.MarkDirtyLocked();
     answer = FileResource(f);
   }
@@ -613,6 +614,12 @@ void HandleAbout(GoogleState& google, const Req& req, Res& res) {
 
 void HandleRevisionList(DevCloud& cloud, GoogleState& google, const Req& req, Res& res) {
   if (!Authorized(google, req, res)) return;
+  {
+    // Old unpinned content is gone by the time anyone looks.
+    std::lock_guard<std::mutex> guard(google.Lock());
+    auto it = google.FilesLocked().find(google.ResolveIdLocked(req.matches[1]));
+    if (it != google.FilesLocked().end()) google.PurgeRevisionsLocked(it->second, NowUnixMs(), false);
+  }
   auto file = google.File(req.matches[1]);
   if (!file) return SendNotFound(res, req.matches[1]);
   if (file->IsFolder())
@@ -672,7 +679,15 @@ void HandleRevisionPatch(DevCloud& cloud, GoogleState& google, const Req& req, R
       if (r.id == req.matches[2]) revision = &r;
     if (!revision)
       return SendGoogleError(res, 404, "notFound", "Revision not found: " + std::string(req.matches[2]) + ".");
-    if (patch.contains("keepForever")) revision->keepForever = patch["keepForever"];
+    if (patch.contains("keepForever")) {
+      const bool keep = patch["keepForever"];
+      const auto& all = it->second.revisions;
+      const auto pinned = std::count_if(all.begin(), all.end(), [](const DriveRevision& r) { return r.keepForever; });
+      if (keep && !revision->keepForever && pinned >= kMaxKeepForeverRevisions)
+        return SendGoogleError(res, 403, "keepForeverLimitExceeded",
+                               "The maximum number of revisions that can be kept forever for this file has been reached.");
+      revision->keepForever = keep;
+    }
     google.MarkDirtyLocked();
     answer = RevisionResource(*revision);
   }

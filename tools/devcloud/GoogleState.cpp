@@ -558,6 +558,79 @@ bool GoogleState::SetModifiedTime(const std::string& fileId, std::int64_t unixMs
   return true;
 }
 
+bool GoogleState::SetRevisionModifiedTime(const std::string& fileId, const std::string& revisionId,
+                                          std::int64_t unixMs) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = files_.find(fileId);
+  if (it == files_.end()) return false;
+  for (auto& r : it->second.revisions) {
+    if (r.id != revisionId) continue;
+    r.modifiedMs = unixMs;
+    if (&r == &it->second.revisions.back()) it->second.modifiedMs = unixMs;
+    dirty_ = true;
+    return true;
+  }
+  return false;
+}
+
+bool GoogleState::SetRevisionKeepForever(const std::string& fileId, const std::string& revisionId, bool keepForever) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = files_.find(fileId);
+  if (it == files_.end()) return false;
+  for (auto& r : it->second.revisions) {
+    if (r.id != revisionId) continue;
+    r.keepForever = keepForever;
+    dirty_ = true;
+    return true;
+  }
+  return false;
+}
+
+std::size_t GoogleState::PurgeRevisions(std::int64_t nowMs, bool byCount) {
+  std::size_t removed = 0;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto& entry : files_) removed += PurgeRevisionsLocked(entry.second, nowMs, byCount);
+  }
+  if (removed > 0) Flush();
+  return removed;
+}
+
+std::size_t GoogleState::PurgeRevisionsLocked(DriveFile& file, std::int64_t nowMs, bool byCount) {
+  auto& revisions = file.revisions;
+  if (revisions.size() < 2) return 0;
+  // Index i is purgeable when it is not the head and not kept forever; its
+  // age runs from the moment the next content arrived.
+  std::vector<bool> drop(revisions.size(), false);
+  std::size_t purgeable = 0;
+  for (std::size_t i = 0; i + 1 < revisions.size(); ++i) {
+    if (revisions[i].keepForever) continue;
+    if (nowMs - revisions[i + 1].modifiedMs > kRevisionPurgeAgeMs)
+      drop[i] = true;
+    else
+      ++purgeable;
+  }
+  for (std::size_t i = 0; byCount && purgeable > kMaxPurgeableRevisions && i + 1 < revisions.size(); ++i) {
+    if (revisions[i].keepForever || drop[i]) continue;
+    drop[i] = true;  // oldest first
+    --purgeable;
+  }
+  const std::size_t removed = static_cast<std::size_t>(std::count(drop.begin(), drop.end(), true));
+  if (removed == 0) return 0;
+  std::vector<DriveRevision> kept;
+  std::error_code ec;
+  for (std::size_t i = 0; i < revisions.size(); ++i) {
+    if (!drop[i]) {
+      kept.push_back(std::move(revisions[i]));
+      continue;
+    }
+    fs::remove(revisions[i].contentPath, ec);
+  }
+  revisions = std::move(kept);
+  dirty_ = true;
+  return removed;
+}
+
 bool GoogleState::SetTrashed(const std::string& fileId, bool trashed) {
   std::lock_guard<std::mutex> guard(lock_);
   auto it = files_.find(fileId);

@@ -38,6 +38,14 @@ class Md5Stream {
   void* ctx_;
 };
 
+// Drive's keeping of old content: a revision that is neither the head nor
+// kept forever goes 30 days after newer content arrived, and once a file
+// holds more than 100 of them an upload of new content removes the oldest;
+// at most 200 revisions of a file may be kept forever.
+inline constexpr std::int64_t kRevisionPurgeAgeMs = 30LL * 24 * 3600 * 1000;
+inline constexpr std::size_t kMaxPurgeableRevisions = 100;
+inline constexpr int kMaxKeepForeverRevisions = 200;
+
 struct DriveRevision {
   std::string id;
   std::int64_t modifiedMs = 0;  // Unix time, UTC milliseconds
@@ -150,6 +158,13 @@ class GoogleState {
   std::string AddRevision(const std::string& fileId, const std::string& content);
   // Sets the modified time of the file and of its head revision.
   bool SetModifiedTime(const std::string& fileId, std::int64_t unixMs);
+  // Seeds one revision's time or keep-forever flag (no limit checked).
+  bool SetRevisionModifiedTime(const std::string& fileId, const std::string& revisionId, std::int64_t unixMs);
+  bool SetRevisionKeepForever(const std::string& fileId, const std::string& revisionId, bool keepForever);
+  // Drive's purge as of `nowMs`, over every file: the age rule always, the
+  // count rule too when `byCount` (Drive applies it as new content comes).
+  // The number of revisions removed.
+  std::size_t PurgeRevisions(std::int64_t nowMs, bool byCount = true);
   bool SetTrashed(const std::string& fileId, bool trashed);
   std::optional<DriveFile> File(const std::string& id) const;
   std::vector<DriveFile> Children(const std::string& parentId, bool includeTrashed = false) const;
@@ -180,6 +195,7 @@ class GoogleState {
   std::int64_t TrashUsageBytesLocked() const;
   std::string BlobDir() const { return root_ + "/blobs"; }
   std::string SessionDir() const { return root_ + "/sessions"; }
+  std::size_t PurgeRevisionsLocked(DriveFile& file, std::int64_t nowMs, bool byCount);
   // Removes a file (and, for a folder, everything below it) with its blobs.
   void DeleteLocked(const std::string& id);
   void MarkDirtyLocked() { dirty_ = true; }

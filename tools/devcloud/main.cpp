@@ -21,11 +21,14 @@ extern "C" void OnSignal(int) { g_stop = true; }
 
 void Usage() {
   std::cerr << "usage: calvora-devcloud [--port N] [--data DIR] [--client ID SECRET] [--quota BYTES]\n"
-               "                        [--print-token]\n"
+               "                        [--delay-ms MS] [--jitter-ms MS] [--rate-limit N] [--print-token]\n"
                "  --port N            listen on 127.0.0.1:N (default 8765; 0 picks a free port)\n"
                "  --data DIR          folder of the emulator's state (default ./devcloud-data)\n"
                "  --client ID SECRET  accept only this OAuth client (repeatable; default: any)\n"
                "  --quota BYTES       Drive storage limit (default: none)\n"
+               "  --delay-ms MS       every request waits MS milliseconds first (default 0)\n"
+               "  --jitter-ms MS      and up to MS more, at random (default 0)\n"
+               "  --rate-limit N      Drive answers 429 past N requests a second (default: no limit)\n"
                "  --print-token       print a fresh access and refresh token as one JSON line\n";
 }
 
@@ -37,6 +40,7 @@ int main(int argc, char** argv) {
   std::vector<std::pair<std::string, std::string>> clients;
   long long quota = -1;
   bool printToken = false;
+  int delayMs = 0, jitterMs = 0, rateLimit = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto next = [&](const char* what) -> std::string {
@@ -56,6 +60,12 @@ int main(int argc, char** argv) {
         clients.emplace_back(id, next("--client"));
       } else if (arg == "--quota") {
         quota = std::stoll(next("--quota"));
+      } else if (arg == "--delay-ms") {
+        delayMs = std::stoi(next("--delay-ms"));
+      } else if (arg == "--jitter-ms") {
+        jitterMs = std::stoi(next("--jitter-ms"));
+      } else if (arg == "--rate-limit") {
+        rateLimit = std::stoi(next("--rate-limit"));
       } else if (arg == "--print-token") {
         printToken = true;
       } else if (arg == "--help" || arg == "-h") {
@@ -77,6 +87,8 @@ int main(int argc, char** argv) {
   calvora::devcloud::DevCloud cloud(std::filesystem::absolute(dataDir).string());
   for (const auto& [id, secret] : clients) cloud.Google().RegisterClient(id, secret);
   if (quota >= 0) cloud.Google().SetQuotaLimit(quota);
+  cloud.SetRequestDelay(delayMs, jitterMs);
+  cloud.SetRateLimit(rateLimit);
   if (!cloud.Start(port)) {
     std::cerr << "cannot listen on 127.0.0.1:" << port << "\n";
     return 1;

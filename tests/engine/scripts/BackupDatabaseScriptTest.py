@@ -190,7 +190,7 @@ class BackupDatabaseScriptTest(unittest.TestCase):
             ("wrong password", {"password": "other"}, None, "test",
              "Microsoft ODBC Driver 18 for SQL Server : Login failed for user 'sa'.."),
             ("sqlcmd missing", {}, "/nonexistent", "test", "sqlcmd bulunamadi."),
-            ("unknown mode", {}, None, "restore", "Bilinmeyen mod: restore"),
+            ("unknown mode", {}, None, "verify", "Bilinmeyen mod: verify"),
             ("empty database name", {}, None, "backup", "Veritabani adi bos."),
         ]
         for name, scenario, path, mode, message in cases:

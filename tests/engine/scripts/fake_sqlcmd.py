@@ -6,6 +6,7 @@ Environment:
   FAKE_SQLCMD_LOG       JSON lines, one per call: argv, the password
                         variable, the decoded N'' variables and the query
                         with those literals replaced by "?"
+                        (a restore also logs {"restoreOf": the backup it read})
 It answers in sqlcmd's output format for the flags it is given (-s, -h -1,
 -r 1 sending messages to stderr, -b turning errors into exit code 1).
 """
@@ -123,6 +124,9 @@ def main(argv):
         with open(path, "w", encoding="utf-8") as f:
             f.write(json.dumps({"database": name, "differential": "DIFFERENTIAL" in skeleton,
                                 "compressed": compress}))
+            # Trailing white space keeps the file JSON and makes it as large
+            # as an archive test needs.
+            f.write(" " * int(scenario.get("backupPadding", 0)))
         sys.stderr.write("Processed 360 pages for database '%s', file 'x' on file 1.\n"
                          "BACKUP DATABASE successfully processed 361 pages.\n" % name)
         return rows(["ROW", "OK", 1 if compress else 0])
@@ -155,6 +159,42 @@ def main(argv):
             columns.append("EncryptorThumbprint")
         return table(columns, [{"BackupName": "NULL", "BackupType": 1, "DatabaseName": name,
                                 "Compressed": 1, "EncryptorThumbprint": "NULL"}])
+
+    if "FROM sys.master_files" in skeleton:
+        name = variables["@db"]
+        targets = [v for k, v in sorted(variables.items()) if re.match(r"@t\d+$", k)]
+        in_use = ""
+        for other, db in databases.items():
+            if other == name:
+                continue
+            for f in db.get("files", []):
+                if f["physicalName"] in targets and not in_use:
+                    in_use = f["physicalName"]
+        return rows(["ROW", 1 if name in databases else 0, hexu(in_use)])
+
+    if "RESTORE DATABASE @db" in skeleton:
+        path = variables["@path"]
+        if not os.path.exists(path):
+            return fail("Cannot open backup device '%s'. Operating system error 2." % path,
+                        "RESTORE DATABASE is terminating abnormally.")
+        if scenario.get("restoreError"):
+            return fail(scenario["restoreError"], "RESTORE DATABASE is terminating abnormally.")
+        try:
+            with open(path, encoding="utf-8") as f:
+                content = json.load(f)
+        except (OSError, ValueError):
+            return fail("The media family on device '%s' is incorrectly formed." % path,
+                        "RESTORE DATABASE is terminating abnormally.")
+        with open(os.environ["FAKE_SQLCMD_LOG"], "a", encoding="utf-8") as f:
+            f.write(json.dumps({"restoreOf": content}) + "\n")
+        sys.stderr.write("RESTORE DATABASE successfully processed 361 pages.\n")
+        return 0
+
+    if "state_desc" in skeleton:
+        return rows(["ROW", hexu(scenario.get("restoredState", "ONLINE"))])
+
+    if "DROP DATABASE" in skeleton:
+        return 0
 
     if "sys.dm_database_encryption_keys" in skeleton:
         if scenario.get("tdeQueryError"):
