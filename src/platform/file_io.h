@@ -22,6 +22,11 @@ void WritePrivateFile(const std::string& path, std::string_view data);
 // holds; the mode lets the service and the desktop user read each other's.
 void WriteSharedProtectedFile(const std::string& path, std::string_view data);
 
+// Creates `path` as a new file (never over an existing file or link) with
+// `data` and `mode`. False when the name is taken or the file cannot be
+// written; a part written before a failure is removed.
+bool CreateNewFile(const std::string& path, std::string_view data, unsigned mode);
+
 // Creates the folder with its missing parents. A folder this call creates
 // is shared by owner and group (setgid 2775, group "calvora" when it exists)
 // so the service and the desktop user both write into it. False when the

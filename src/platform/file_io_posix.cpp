@@ -140,6 +140,17 @@ bool AppendExclusive(const std::string& path, std::string_view data, std::string
   return ok;
 }
 
+bool CreateNewFile(const std::string& path, std::string_view data, unsigned mode) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) return false;
+  const bool ok = WriteAll(fd, data) && fsync(fd) == 0;
+  if (close(fd) != 0 || !ok) {
+    unlink(path.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool FileModifiedUnix(const std::string& path, double& seconds) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return false;
