@@ -1,17 +1,13 @@
 #include "cli/CliPlanChecks.h"
 
-#include "foundation/TextUtil.h"
+#include "plans/uPlanValidation.h"
 
 namespace calvora::cli {
 
-// Interim: the name only, until the task editor's checks are shared.
+// The task editor's own checks, so both refuse the same plans with the same words.
 bool CheckPlanForSave(const TBackupPlan& Plan, std::string& Message) {
-  Message.clear();
-  if (IsBlank(Plan.Name)) {
-    Message = "Gorev adi zorunlu.";
-    return false;
-  }
-  return true;
+  Message = ValidatePlanForSave(Plan);
+  return Message.empty();
 }
 
 }  // namespace calvora::cli
