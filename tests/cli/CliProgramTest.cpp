@@ -313,6 +313,11 @@ TEST_F(CliProgramTest, ExportLeavesPasswordsOutAndImportIsAllOrNothing) {
   added.erase("ID");
   added["Name"] = "Stok";
   list.push_back(added);
+  // An export carries no password, so a new encrypted plan cannot come in.
+  r = Ctl({"plans", "import", "-"}, JsonToText(list));
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.err, "calvoractl: Plan 2 (Stok): RAR sifreleme secili iken RAR sifresi zorunlu.\n");
+  list[1]["UseRarEncryption"] = false;
   r = Ctl({"plans", "import", "-"}, JsonToText(list));
   ASSERT_EQ(r.exit, 0) << r.err;
   EXPECT_EQ(r.out, "1 plan eklendi, 1 plan guncellendi.\n");
