@@ -65,8 +65,6 @@ int TerminalColumns() {
 bool ReadHiddenLine(const std::string& prompt, std::string& line) {
   line.clear();
   if (!isatty(STDIN_FILENO)) return false;
-  std::fputs(prompt.c_str(), stderr);
-  std::fflush(stderr);
   const bool haveSaved = tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0;
   using THandler = void (*)(int);
   THandler previousInt = SIG_DFL, previousTerm = SIG_DFL;
@@ -79,6 +77,10 @@ bool ReadHiddenLine(const std::string& prompt, std::string& line) {
     g_echoOff = 1;
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
+  // The prompt only once echo is off: the flush above would drop what was
+  // typed in answer to an earlier prompt.
+  std::fputs(prompt.c_str(), stderr);
+  std::fflush(stderr);
   const bool read = ReadLineFrom(STDIN_FILENO, line);
   if (haveSaved) {
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedTerminal);
