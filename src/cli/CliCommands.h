@@ -34,6 +34,8 @@ int DownloadRevisionCommand(TCliContext& Context, const TWords& Words);
 int PinCommand(TCliContext& Context, const TWords& Words);
 int UnpinCommand(TCliContext& Context, const TWords& Words);
 
+int RestoreCommand(TCliContext& Context, const TWords& Words);
+
 int SettingsShowCommand(TCliContext& Context, const TWords& Words);
 int SettingsSetCommand(TCliContext& Context, const TWords& Words);
 int TestConnectionCommand(TCliContext& Context, const TWords& Words);

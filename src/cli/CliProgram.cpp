@@ -107,6 +107,17 @@ std::vector<TCommand> Commands() {
        DownloadRevisionCommand},
       {"pin", "keep a revision forever", "Usage: calvoractl pin PLAN FILE REVISION\n", PinCommand},
       {"unpin", "let Drive remove a revision again", "Usage: calvoractl unpin PLAN FILE REVISION\n", UnpinCommand},
+      {"restore", "bring a backup back from Drive",
+       "Usage: calvoractl restore PLAN [--file NAME] [--revision ID] [--folder SUB] --to PATH\n"
+       "                          [--database NAME] [--data-folder DIR] [--log-folder DIR]\n"
+       "                          [--replace] [--password-stdin]\n\n"
+       "Firebird plans: restores the backup (the newest, or --file) into the new database file PATH.\n"
+       "SQL Server plans: restores into --database (the original name when absent); a differential\n"
+       "backup is restored on top of its full backup. Folder plans: the whole tree, one sub-folder\n"
+       "(--folder) or one file (--file, at --revision) into the folder PATH. Nothing existing is\n"
+       "replaced without --replace. An encrypted archive's password is asked without echo unless this\n"
+       "machine holds the plan, or read from standard input with --password-stdin.\n",
+       RestoreCommand},
       {"settings show", "the SQL Server and Firebird connection settings",
        "Usage: calvoractl settings show [sql|firebird]\n\nPasswords are never shown, only whether one is set.\n",
        SettingsShowCommand},

@@ -546,5 +546,36 @@ TEST_F(CliProgramTest, ServiceControlGoesThroughSystemd) {
   EXPECT_FALSE(FileExists(unitDir + "/CalvoraBackupService.service"));
 }
 
+TEST_F(CliProgramTest, RestoreBringsAFolderPlanBackAndReplacesOnlyWhenAsked) {
+  SignIn();
+  AddFolderPlan();
+  ASSERT_EQ(Ctl({"run", "Belgeler"}).exit, 0);
+  test::WriteFile(source + "/a.txt", "ikinci");
+  ASSERT_EQ(Ctl({"run", "Belgeler"}).exit, 0);
+
+  const std::string target = env.Root() + "/geri";
+  auto r = Ctl({"restore", "Belgeler", "--to", target});
+  ASSERT_EQ(r.exit, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("2 dosya geri yuklendi"), std::string::npos) << r.out;
+  EXPECT_EQ(test::ReadFile(target + "/a.txt"), "ikinci");
+  EXPECT_EQ(test::ReadFile(target + "/alt/b.txt"), "alt dosya");
+
+  // Existing files stay until --replace says otherwise.
+  test::WriteFile(target + "/a.txt", "yerel");
+  r = Ctl({"restore", "Belgeler", "--file", "a.txt", "--to", target});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_NE(r.err.find("(--replace ile uzerine yazilir)\n"), std::string::npos) << r.err;
+  EXPECT_EQ(test::ReadFile(target + "/a.txt"), "yerel");
+  r = Ctl({"restore", "Belgeler", "--file", "a.txt", "--to", target, "--replace", "--json"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  TJson answer;
+  ASSERT_TRUE(TryParseJson(r.out, answer)) << r.out;
+  EXPECT_EQ(answer["Success"], true);
+  EXPECT_EQ(test::ReadFile(target + "/a.txt"), "ikinci");
+
+  EXPECT_EQ(Ctl({"restore", "nosuch", "--to", target}).err, "calvoractl: Plan bulunamadı: nosuch\n");
+  EXPECT_EQ(Ctl({"restore", "Belgeler"}).exit, 2);
+}
+
 }  // namespace
 }  // namespace calvora
