@@ -4,6 +4,7 @@
 #include "foundation/DateTime.h"
 #include "foundation/Format.h"
 #include "foundation/TextUtil.h"
+#include "plans/uPlanDefaults.h"
 
 #include <algorithm>
 #include <cctype>
@@ -152,25 +153,11 @@ void ApplyAssignment(TBackupPlan& Plan, const std::string& Assignment) {
   SetPlanField(Plan, *field, Assignment.substr(equals + 1));
 }
 
-TBackupPlan NewPlanDefaults() {
-  TBackupPlan plan;
-  plan.Enabled = true;
-  plan.BackupType = "sql";
-  plan.AutoRun = true;
-  plan.RunOnServiceStart = true;
-  plan.UseCompression = true;
-  plan.DeleteLocalAfterUpload = true;
-  plan.UseRarEncryption = false;
-  plan.LocalBackupRetentionDays = 0;
-  plan.UploadRetryCount = 2;
-  plan.CleanupFailedFiles = true;
-  plan.FailedFileRetentionHours = 24;
-  plan.IntervalMinutes = 60;
-  plan.ScheduleType = "periodic";
-  plan.ScheduleTime = "02:00";
-  // The desktop starts from an empty record: no volume splitting; its
-  // empty full-backup period reads back as the 30-day default.
-  plan.RarSplitVolumeMB = 0;
+TBackupPlan NewCliPlan() {
+  TBackupPlan plan = NewPlanDefaults();
+  // An empty full-backup period reads back as the 30-day default in the
+  // editor; here the record is saved as it stands, so it carries that value.
+  plan.FullBackupIntervalMinutes = TBackupPlan().FullBackupIntervalMinutes;
   return plan;
 }
 

@@ -33,8 +33,9 @@ void SetPlanField(TBackupPlan& Plan, const TPlanField& Field, const std::string&
 // "FIELD=VALUE".
 void ApplyAssignment(TBackupPlan& Plan, const std::string& Assignment);
 
-// What the desktop's "+ Yeni" starts a plan with.
-TBackupPlan NewPlanDefaults();
+// What the desktop's "+ Yeni" starts a plan with, with the full-backup
+// period the editor would save.
+TBackupPlan NewCliPlan();
 // What the task editor keeps of a plan on saving, by its type: a folder plan
 // has no database, work folder, archive or recipients; a Firebird plan no
 // source folder, compression, archive or differential; the archive password

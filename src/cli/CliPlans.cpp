@@ -121,7 +121,7 @@ int PlansAddCommand(TCliContext& Context, const TWords& Words) {
   RequirePositional(args, 0, 0, "plans add [--ALAN DEGER...] [--set ALAN=DEGER...] [--from-json DOSYA]");
   TEnv& env = Context.Env();
   TBackupPlanStore store(env);
-  TBackupPlan plan = NewPlanDefaults();
+  TBackupPlan plan = NewCliPlan();
   if (args.Has("from-json")) {
     const TJson object = ReadJsonFile(Context, args.Value("from-json"));
     if (!object.is_object()) throw ECliError("--from-json tek bir plan nesnesi bekler.");

@@ -47,21 +47,6 @@ std::string FormatDashboardTime(TDateTime Value) {
          TwoDigits(p.minute);
 }
 
-TBackupPlan EmptyPlan() {
-  TBackupPlan plan;
-  plan.BackupType.clear();
-  plan.ScheduleType.clear();
-  plan.ScheduleTime.clear();
-  plan.IntervalMinutes = 0;
-  plan.UseCompression = false;
-  plan.RarSplitVolumeMB = 0;
-  plan.UploadRetryCount = 0;
-  plan.CleanupFailedFiles = false;
-  plan.FailedFileRetentionHours = 0;
-  plan.FullBackupIntervalMinutes = 0;
-  return plan;
-}
-
 std::string PlanListCaption(const TBackupPlan& Plan) { return Plan.Enabled ? Plan.Name : Plan.Name + " (Pasif)"; }
 
 TDetailRows PlanDetailRows(const TBackupPlan& Plan) {

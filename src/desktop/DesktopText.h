@@ -5,6 +5,7 @@
 #include "foundation/DateTime.h"
 #include "plans/uBackupPlans.h"
 #include "plans/uPlanActivityStore.h"
+#include "plans/uPlanDefaults.h"
 
 #include <QString>
 
@@ -29,8 +30,6 @@ std::string FormatStorageSize(std::int64_t Bytes);
 // "dd.MM.yyyy hh:nn"; "-" for 0.
 std::string FormatDashboardTime(TDateTime Value);
 
-// A plan with every field empty, 0 or false.
-TBackupPlan EmptyPlan();
 // The plan's caption in the list: the name, + " (Pasif)" when disabled.
 std::string PlanListCaption(const TBackupPlan& Plan);
 using TDetailRows = std::vector<std::pair<std::string, std::string>>;

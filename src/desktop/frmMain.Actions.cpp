@@ -7,31 +7,12 @@
 #include "desktop/DesktopText.h"
 #include "foundation/TextFile.h"
 #include "foundation/uLogger.h"
+#include "plans/uPlanDefaults.h"
 
 namespace calvora::desktop {
 namespace {
 
 constexpr const char kRestoreToolName[] = "CalvoraRestore";
-
-// What "+ Yeni" hands to the editor.
-TBackupPlan NewPlanDefaults() {
-  TBackupPlan plan = EmptyPlan();
-  plan.Enabled = true;
-  plan.BackupType = "sql";
-  plan.AutoRun = true;
-  plan.RunOnServiceStart = true;
-  plan.UseCompression = true;
-  plan.DeleteLocalAfterUpload = true;
-  plan.UseRarEncryption = false;
-  plan.LocalBackupRetentionDays = 0;
-  plan.UploadRetryCount = 2;
-  plan.CleanupFailedFiles = true;
-  plan.FailedFileRetentionHours = 24;
-  plan.IntervalMinutes = 60;
-  plan.ScheduleType = "periodic";
-  plan.ScheduleTime = "02:00";
-  return plan;
-}
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "plans/uBackupPlans.h"
+#include "plans/uPlanDefaults.h"
 
 #include "foundation/AppError.h"
 #include "foundation/Crypto.h"
@@ -28,21 +29,6 @@ std::string LastPathComponent(const std::string& path) {
 
 std::string DateText(TDateTime value) { return value > 0 ? FormatPlanDateTime(value) : std::string(); }
 
-// A record with every member at its zero value: the start of PlanFromJson.
-TBackupPlan EmptyPlan() {
-  TBackupPlan p;
-  p.BackupType.clear();
-  p.ScheduleType.clear();
-  p.ScheduleTime.clear();
-  p.IntervalMinutes = 0;
-  p.UseCompression = false;
-  p.RarSplitVolumeMB = 0;
-  p.UploadRetryCount = 0;
-  p.CleanupFailedFiles = false;
-  p.FailedFileRetentionHours = 0;
-  p.FullBackupIntervalMinutes = 0;
-  return p;
-}
 
 }  // namespace
 
